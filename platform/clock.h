@@ -12,6 +12,10 @@ std::uint32_t TickCountMs();
 std::uint32_t SecondsSinceBoot();
 void SleepMs(std::uint32_t ms);
 
+// Test hook: replaces the tick source (nullptr restores the system's).
+using TickSource = std::uint32_t (*)();
+void SetTickSourceForTesting(TickSource source);
+
 }  // namespace zel::platform
 
 #endif  // ZEL_PLATFORM_CLOCK_H_

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace zel::platform {
@@ -15,9 +16,16 @@ std::uint64_t BootMs() {
          static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+std::atomic<TickSource> g_tick_source{nullptr};
+
 }  // namespace
 
-std::uint32_t TickCountMs() { return static_cast<std::uint32_t>(BootMs()); }
+std::uint32_t TickCountMs() {
+  if (TickSource source = g_tick_source.load(std::memory_order_relaxed)) return source();
+  return static_cast<std::uint32_t>(BootMs());
+}
+
+void SetTickSourceForTesting(TickSource source) { g_tick_source.store(source); }
 
 std::uint32_t SecondsSinceBoot() { return static_cast<std::uint32_t>(BootMs() / 1000u); }
 

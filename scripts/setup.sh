@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev
-  libboost-dev libboost-system-dev
+  libboost-dev libboost-system-dev libboost-filesystem-dev
   libcurl4-openssl-dev libssl-dev libcjson-dev
   libgtk-3-dev xvfb xauth fonts-wqy-microhei fonts-liberation
   7zip desktop-file-utils aria2 iproute2 procps

@@ -14,8 +14,12 @@ inline constexpr HResult kAbort = static_cast<HResult>(0x80004004u);       // E_
 inline constexpr HResult kFail = static_cast<HResult>(0x80004005u);        // E_FAIL
 inline constexpr HResult kPointer = static_cast<HResult>(0x80004003u);     // E_POINTER
 
-inline constexpr bool Succeeded(HResult hr) { return hr >= 0; }
-inline constexpr bool Failed(HResult hr) { return hr < 0; }
+inline constexpr bool Succeeded(HResult hr) {
+  return hr >= 0;
+}
+inline constexpr bool Failed(HResult hr) {
+  return hr < 0;
+}
 
 }  // namespace zel
 

@@ -5,6 +5,7 @@
 #define ZEL_SUPPORT_JSON_OBJECT_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct cJSON;
@@ -55,11 +56,18 @@ class CJsonObject {
   const std::string& LastError() const { return error_; }
 
  private:
-  // |root_| printed compactly, parsed again into a fresh tree; null (with the
-  // parse error in |error|) when that fails.
-  static cJSON* CopyTree(const CJsonObject& source, std::string* error);
+  struct ItemDeleter {
+    void operator()(cJSON* item) const;
+  };
+  using ItemPtr = std::unique_ptr<cJSON, ItemDeleter>;
 
-  cJSON* root_ = nullptr;
+  // The source's root printed compactly and parsed again into a fresh tree;
+  // null (with the parse error in |error|) when that fails.
+  static ItemPtr CopyTree(const CJsonObject& source, std::string* error);
+  // Appends |item| under |name| to the object root, creating the root.
+  bool AddItem(const std::string& name, ItemPtr item);
+
+  ItemPtr root_;
   mutable std::string error_;
 };
 

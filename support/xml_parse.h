@@ -122,9 +122,10 @@ class IXMLParse {
   // Empties |rows|, then reads one row per <item> child of the element at
   // |path|: each column's value comes from the attribute |columns| names,
   // and the row is filed under its |key_column| value. kOk on success;
-  // kInvalidArg when |key_column| is not a column; kFail when the element is
-  // missing, a row lacks an attribute, a child is not an <item> or two rows
-  // share a key (|rows| is then left empty).
+  // kPointer when |rows| is null; kInvalidArg when |key_column| is not a
+  // column; kFail when the element is missing, a row lacks an attribute, a
+  // child is not an <item> or two rows share a key (|rows| is then left
+  // empty).
   virtual HResult GetItemTable(const std::string& path, const XmlColumnMap& columns, XmlTable* rows,
                                const std::string& key_column) const = 0;
   // Replaces every <item> child of the element at |path| with one <item> per

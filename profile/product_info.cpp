@@ -162,7 +162,7 @@ std::string LogUrl() {
 }
 
 std::string WebSiteUrl() {
-  return WebUrl("/?version=");
+  return WebUrl("/");
 }
 std::wstring WebSiteHostW() {
   return platform::Utf8ToWide(kWebHost);

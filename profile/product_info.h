@@ -136,8 +136,9 @@ std::string StatisticsUrl();
 std::string CrashUrl();
 std::string LogUrl();
 
-// The site's home page, "https://" + ZEL_WEB_HOST + "/?version=": the
-// home-page shortcut appends the product version right after it.
+// The site's root, "https://" + ZEL_WEB_HOST + "/". The trailing "/" keeps
+// the host intact when a caller appends a path (the home-page shortcut
+// appends the product version).
 std::string WebSiteUrl();
 // ZEL_WEB_HOST as configured (with its ":port" if it has one).
 std::wstring WebSiteHostW();

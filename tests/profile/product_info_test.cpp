@@ -212,7 +212,7 @@ TEST(ProductConstantsTest, EveryConstant) {
       {"StatisticsUrl", StatisticsUrl(), api + "/api/install/online.php"},
       {"CrashUrl", CrashUrl(), api + "/api/install/index_crash.php"},
       {"LogUrl", LogUrl(), api + "/api/install/index_log.php"},
-      {"WebSiteUrl", WebSiteUrl(), web + "/?version="},
+      {"WebSiteUrl", WebSiteUrl(), web + "/"},
       {"WebSiteHostW", Narrow(WebSiteHostW()), kWebHost},
       {"FinishPageBaseUrl(true)", FinishPageBaseUrl(true),
        web + "/?source=client_telviska&mode=online_download&install=complete&version="},

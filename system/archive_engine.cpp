@@ -88,8 +88,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
   ChildResult result;
   std::error_code ec;
   bp::pipe out;
-  bp::child child(boost::filesystem::path(program), bp::args(args),
-                  bp::std_in<bp::null, (bp::std_out & bp::std_err)> out, ec);
+  bp::child child(boost::filesystem::path(program), bp::args(args), (bp::std_in < bp::null),
+                  ((bp::std_out & bp::std_err) > out), ec);
   if (ec) {
     WriteLog("ArchiveEngine: cannot start %s: %s.", program.c_str(), ec.message().c_str());
     return result;

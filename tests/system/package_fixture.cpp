@@ -31,8 +31,9 @@ std::string ArchiveOf(const std::string& dir, const std::string& extra_switch) {
   args.push_back("--");
   args.push_back(archive);
   args.push_back(extra_switch == "-spf" ? dir : ".");
-  bp::child child(boost::filesystem::path(FindArchiveProgram()), bp::args(args), bp::start_dir(dir),
-                  bp::std_in<bp::null, bp::std_out> bp::null);
+  const std::string start = extra_switch == "-spf" ? fs::path(dir).parent_path().string() : dir;
+  bp::child child(boost::filesystem::path(FindArchiveProgram()), bp::args(args),
+                  bp::start_dir(start), (bp::std_in < bp::null), (bp::std_out > bp::null));
   child.wait();
   EXPECT_EQ(child.exit_code(), 0) << "7-Zip could not pack " << dir;
   std::string bytes = ReadFile(archive);

@@ -30,7 +30,7 @@ ToolRun RunZelPack(const std::vector<std::string>& args) {
   bp::ipstream out;
   bp::ipstream err;
   bp::child child(boost::filesystem::path(test::ZelPackTool()), bp::args(args),
-                  bp::std_in<bp::null, bp::std_out> out, bp::std_err > err);
+                  (bp::std_in < bp::null), (bp::std_out > out), (bp::std_err > err));
   ToolRun run;
   std::ostringstream o;
   std::ostringstream e;

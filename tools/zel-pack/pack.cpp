@@ -126,7 +126,7 @@ bool MakeArchive(const std::string& dir, const std::string& archive_path, std::s
   bp::child child(
       boost::filesystem::path(program),
       bp::args({"a", "-t7z", "-mx=5", "-bso0", "-bsp0", "-bse1", "--", archive.string(), "."}),
-      bp::start_dir(dir), bp::std_in<bp::null, bp::std_out> bp::null, ec);
+      bp::start_dir(dir), (bp::std_in < bp::null), (bp::std_out > bp::null), ec);
   if (ec) {
     *error = "cannot start " + program + ": " + ec.message();
     return false;

@@ -1,0 +1,508 @@
+#include "shell/language.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/paths.h"
+#include "shell/debug_config.h"
+#include "shell/log.h"
+#include "system/file_util.h"
+#include "tests/common/sandbox.h"
+
+namespace zel {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+std::vector<std::string>* g_log_lines = nullptr;
+
+int CaptureLog(const char* message) {
+  if (g_log_lines != nullptr)
+    g_log_lines->push_back(message);
+  return 0;
+}
+
+// Every case starts with nothing selected, an English system and the log
+// captured.
+class LanguageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetLanguageStateForTesting();
+    for (int i = 0; i < 3; ++i) {
+      saved_env_[i] = platform::GetEnv(kLocaleVars[i]);
+      ::unsetenv(kLocaleVars[i]);
+    }
+    ::setenv("LANG", "en_US.UTF-8", 1);
+    g_log_lines = &lines_;
+    ILog::Instance().SetSink(&CaptureLog);
+  }
+
+  void TearDown() override {
+    ILog::Instance().SetSink(nullptr);
+    g_log_lines = nullptr;
+    for (int i = 0; i < 3; ++i) {
+      if (saved_env_[i]) {
+        ::setenv(kLocaleVars[i], saved_env_[i]->c_str(), 1);
+      } else {
+        ::unsetenv(kLocaleVars[i]);
+      }
+    }
+    ResetLanguageStateForTesting();
+  }
+
+  static void WriteDebugConfig(const std::string& contents) {
+    test::WriteFile(ToNarrow(DebugConfigPath()), contents);
+  }
+
+  // The builtin table of |language| as the loader sees it: last row wins.
+  static std::map<int, std::wstring> TextsOf(Language language) {
+    LanguageTable table;
+    EXPECT_TRUE(LoadBuiltinLanguageTable(language, &table));
+    std::map<int, std::wstring> texts;
+    for (const LanguageRow& row : table)
+      texts[row.id] = row.text;
+    return texts;
+  }
+
+  static constexpr const char* kLocaleVars[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> saved_env_[3];
+  std::vector<std::string> lines_;
+};
+
+TEST_F(LanguageTest, SelectsByLangId) {
+  struct Case {
+    std::uint16_t lang_id;
+    Language language;
+    const char* log_line;
+    const char* name;
+  } cases[] = {
+      {0x0403, Language::kSpanish, "Language is CATALA(XiBanYa), id = 1027", "Spanish"},
+      {0x0C0A, Language::kSpanish, "Language is SPANISH(XiBanYa), id = 3082", "Spanish"},
+      {0x080A, Language::kSpanish, "Language is SPANISH(XiBanYa), id = 2058", "Spanish"},
+      {0x0804, Language::kChineseSimplified, "Language is CHS(JianTi), id = 2052",
+       "Chinese(Simplified)"},
+      {0x1004, Language::kChineseTraditional, "Language is ZH(FanTi), id = 4100",
+       "Chinese(Traditional)"},
+      {0x0404, Language::kChineseTraditional, "Language is ZH(FanTi), id = 1028",
+       "Chinese(Traditional)"},
+      {0x0405, Language::kCzech, "Language is CZ(JieKe), id = 1029", "Czech"},
+      {0x0407, Language::kGerman, "Language is DE(DeGuo), id = 1031", "German"},
+      {0x040C, Language::kFrench, "Language is FR(FaGuo), id = 1036", "French"},
+      {0x040E, Language::kHungarian, "Language is HU(XiongYaLi), id = 1038", "Hungarian"},
+      {0x0410, Language::kItalian, "Language is IT(YiDaLi), id = 1040", "Italian"},
+      {0x0411, Language::kJapanese, "Language is JP(RiBen), id = 1041", "Japanese"},
+      {0x0413, Language::kDutch, "Language is NL(HeLan), id = 1043", "Dutch"},
+      {0x0814, Language::kNorwegian, "Language is NO(NuoWei), id = 2068", "Norwegian"},
+      {0x0415, Language::kPolish, "Language is PL(BoLan), id = 1045", "Polish"},
+      {0x0416, Language::kPortuguese, "Language is PT(PuTaoYa), id = 1046", "Portuguese"},
+      {0x0419, Language::kRussian, "Language is RU(ErLuoSi), id = 1049", "Russian"},
+      {0x041D, Language::kSwedish, "Language is SVE(RuiDian), id = 1053", "Swedish"},
+      {0x0409, Language::kEnglish, "Language is EN, id = 1033", "English"},
+      {0x0412, Language::kEnglish, "Language is EN, id = 1042", "English"},  // Korean
+      {0xFFFF, Language::kEnglish, "Language is EN, id = 65535", "English"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.log_line);
+    ResetLanguageStateForTesting();
+    lines_.clear();
+    EXPECT_TRUE(SelectLanguage(L"Telviska", c.lang_id));
+    EXPECT_THAT(lines_, Contains(c.log_line));
+    EXPECT_EQ(GetLanguageName(), c.name);
+    EXPECT_EQ(GetText(0), TextsOf(c.language).at(0));
+    for (int i = 0; i < kLanguageWidthCount; ++i) {
+      EXPECT_EQ(GetLayoutWidth(i), LayoutWidthOf(c.language, i)) << i;
+    }
+  }
+}
+
+TEST_F(LanguageTest, CatalanGetsTheSpanishTextsAndWidths) {
+  SelectLanguage(L"Telviska", 0x0403);
+  EXPECT_EQ(GetText(0), L"Instalar");
+  EXPECT_EQ(GetText(51), L"oficial");
+  const std::int32_t widths[] = {80, 280, 80, 460, 180, 180};
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(GetLayoutWidth(i), widths[i]);
+}
+
+TEST_F(LanguageTest, ChineseVariantsHaveTheirOwnTables) {
+  SelectLanguage(L"Telviska", 0x1004);  // Singapore
+  EXPECT_EQ(GetText(23), L"解除安裝");
+  SelectLanguage(L"Telviska", 0x0804);  // PRC
+  EXPECT_EQ(GetText(23), L"卸载");
+  EXPECT_EQ(GetLayoutWidth(1), 95);
+}
+
+TEST_F(LanguageTest, ZeroTakesTheSystemLanguage) {
+  ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+  SelectLanguage(L"Telviska", 0);
+  EXPECT_THAT(lines_, Contains("Language is DE(DeGuo), id = 1031"));
+  EXPECT_EQ(GetText(12), L"Abbrechen");
+  EXPECT_EQ(GetLanguageName(), "German");
+}
+
+TEST_F(LanguageTest, DebugConfigurationOverridesTheLanguage) {
+  struct Case {
+    const char* config;  // nullptr: no file
+    std::uint16_t lang_id;
+    const char* log_line;
+  } cases[] = {
+      {"[root]\nsetup_test_language=1041\n", 0, "Language is JP(RiBen), id = 1041"},
+      {"[root]\nsetup_test_language=1041\n", 0x0407, "Language is JP(RiBen), id = 1041"},
+      {"[root]\nsetup_test_language=66577\n", 0,
+       "Language is JP(RiBen), id = 1041"},  // low 16 bits
+      {"[root]\nsetup_test_language=0\n", 0, "Language is EN, id = 1033"},
+      {"[root]\nsetup_test_language=abc\n", 0, "Language is EN, id = 1033"},
+      {"[other]\nsetup_test_language=1041\n", 0, "Language is EN, id = 1033"},
+      {nullptr, 0x0407, "Language is DE(DeGuo), id = 1031"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config != nullptr ? c.config : "no file");
+    std::remove(ToNarrow(DebugConfigPath()).c_str());
+    if (c.config != nullptr)
+      WriteDebugConfig(c.config);
+    ResetLanguageStateForTesting();
+    lines_.clear();
+    SelectLanguage(L"Telviska", c.lang_id);
+    EXPECT_THAT(lines_, Contains(c.log_line));
+  }
+}
+
+TEST_F(LanguageTest, NorwegianShowsTextsFiftyAndFiftyOneInEnglish) {
+  SelectLanguage(L"Telviska", 0x0414);
+  EXPECT_EQ(GetText(0), L"Installer");
+  EXPECT_EQ(GetText(1), L"Tilpasset");
+  EXPECT_EQ(GetText(50), L"Downloading setup file...");
+  EXPECT_EQ(GetText(51), L"official");
+}
+
+TEST_F(LanguageTest, PortugueseLaterRowsWin) {
+  SelectLanguage(L"Telviska", 0x0416);
+  EXPECT_EQ(GetText(39),
+            L"É necessário reiniciar o computador para instalar a nova versão. Deseja continuar?");
+  EXPECT_EQ(GetText(40), L"Reiniciar agora");
+}
+
+TEST_F(LanguageTest, NothingBeforeASelection) {
+  EXPECT_EQ(GetText(9), L"UnKnow");
+  EXPECT_EQ(GetLanguageName(), "English");
+  EXPECT_EQ(GetLayoutWidth(0), 0);
+  EXPECT_EQ(GetLayoutWidth(4), 0);
+  // The substitution name is "Demo" until a selection names the product.
+  LoadLanguageTable({{9, L"Start __PRODUCT_NAME__"}});
+  EXPECT_EQ(GetText(9), L"Start Demo");
+}
+
+TEST_F(LanguageTest, UnknownIdsAndIndexes) {
+  SelectLanguage(L"Telviska", 0x0409);
+  for (int id : {-1, 52, 1000})
+    EXPECT_EQ(GetText(id), L"UnKnow") << id;
+  EXPECT_EQ(GetLayoutWidth(6), 0);
+  EXPECT_EQ(GetLayoutWidth(-1), 0);
+  EXPECT_EQ(GetLayoutWidth(5), 180);
+}
+
+TEST_F(LanguageTest, ProductNameIsSubstituted) {
+  SelectLanguage(L"Telviska", 0x0409);
+  EXPECT_EQ(GetText(46), L"Telviska Online");
+  EXPECT_EQ(GetText(47), L"Uninstall Telviska");
+  EXPECT_EQ(GetText(49), L"Installation will start automatically in XXX seconds.");
+  // Only the first name counts; a later call still reloads the tables.
+  SelectLanguage(L"Other", 0x0407);
+  EXPECT_EQ(GetText(46), L"Telviska Online");
+  EXPECT_EQ(GetText(47), L"Telviska deinstallieren");
+}
+
+TEST_F(LanguageTest, NullNameKeepsDemoUntilANameComes) {
+  SelectLanguage(nullptr, 0x0409);
+  EXPECT_EQ(GetText(9), L"Start Demo");
+  SelectLanguage(L"Telviska", 0x0409);
+  EXPECT_EQ(GetText(9), L"Start Telviska");
+}
+
+TEST_F(LanguageTest, ReplacementIsNotSearchedAgain) {
+  SelectLanguage(L"__PRODUCT_NAME__!", 0x0409);
+  LoadLanguageTable({{9, L"__PRODUCT_NAME__ and __PRODUCT_NAME__"}});
+  EXPECT_EQ(GetText(9), L"__PRODUCT_NAME__! and __PRODUCT_NAME__!");
+}
+
+TEST_F(LanguageTest, LoadLanguageTableAppliesRowsInOrder) {
+  SelectLanguage(L"Telviska", 0x0409);
+  LoadLanguageTable({{0, L"first"}, {0, L"second"}, {1, L"other"}});
+  EXPECT_EQ(GetText(0), L"second");
+  EXPECT_EQ(GetText(1), L"other");
+  EXPECT_EQ(GetText(2), L"Accept");  // untouched ids keep their text
+}
+
+TEST_F(LanguageTest, TextsAreReadableFromManyThreads) {
+  SelectLanguage(L"Telviska", 0x0409);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 2000; ++i) {
+        std::wstring text = GetText(46);
+        ASSERT_EQ(text, L"Telviska Online");
+      }
+    });
+  }
+  for (std::thread& t : threads)
+    t.join();
+}
+
+TEST(LanguageTableParseTest, ReadsRowsEscapesAndComments) {
+  const std::string data =
+      "\xEF\xBB\xBF# a note\n"
+      "\n"
+      "0\tFirst\r\n"
+      "35\t Leading blank\n"
+      "13\tLine\\nbreak, tab\\t, backslash \\\\\n"
+      "0\tAgain\n"
+      "7\t\xE5\x8A\xA0\xE5\x85\xA5";  // no final new line
+  LanguageTable table;
+  std::string error;
+  ASSERT_TRUE(ParseLanguageTable(data, &table, &error)) << error;
+  ASSERT_EQ(table.size(), 5u);
+  EXPECT_EQ(table[0].id, 0);
+  EXPECT_EQ(table[0].text, L"First");
+  EXPECT_EQ(table[1].text, L" Leading blank");
+  EXPECT_EQ(table[2].text, L"Line\nbreak, tab\t, backslash \\");
+  EXPECT_EQ(table[3].id, 0);
+  EXPECT_EQ(table[3].text, L"Again");
+  EXPECT_EQ(table[4].text, L"加入");
+}
+
+TEST(LanguageTableParseTest, RefusesDamagedTablesWhole) {
+  struct Case {
+    std::string data;
+    const char* error;
+  } cases[] = {
+      {"0\tok\n5 no tab\n", "line 2: no tab after the id"},
+      {"52\tout of range\n", "line 1: the id is not a number from 0 to 51"},
+      {"-1\tnegative\n", "line 1: the id is not a number from 0 to 51"},
+      {"x\tletters\n", "line 1: the id is not a number from 0 to 51"},
+      {"\tno id\n", "line 1: the id is not a number from 0 to 51"},
+      {"007\tthree digits\n", "line 1: the id is not a number from 0 to 51"},
+      {"1\tbad \\q escape\n", "line 1: unknown escape \\q"},
+      {"1\tends with \\\n", "line 1: a lone backslash ends the text"},
+      {"1\tbyte \xFF\n", "line 1: invalid UTF-8"},
+      {"1\toverlong \xC0\xAF\n", "line 1: invalid UTF-8"},
+      {"1\tsurrogate \xED\xA0\x80\n", "line 1: invalid UTF-8"},
+      {"1\tcut \xE5\x8A\n", "line 1: invalid UTF-8"},
+      {"1\tbeyond \xF4\x90\x80\x80\n", "line 1: invalid UTF-8"},
+      {std::string("1\tnul \0 inside\n", 15), "line 1: control character in the text"},
+      {"1\tbell \x07\n", "line 1: control character in the text"},
+  };
+  for (const Case& c : cases) {
+    LanguageTable table = {{3, L"kept"}};
+    std::string error;
+    EXPECT_FALSE(ParseLanguageTable(c.data, &table, &error)) << c.data;
+    EXPECT_EQ(error, c.error) << c.data;
+    ASSERT_EQ(table.size(), 1u);  // nothing half-parsed is handed out
+    EXPECT_EQ(table[0].text, L"kept");
+  }
+}
+
+// ---- The sixteen builtin tables ----
+
+// Rough advance widths in ems until the UI toolkit can measure with the real
+// font: full-width characters one em, Latin and Cyrillic by letter class.
+double AdvanceEm(wchar_t c) {
+  if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+      (c >= 0xFFE0 && c <= 0xFFE6)) {
+    return 1.0;
+  }
+  if (c == L' ' || c == 0xA0)
+    return 0.27;
+  if (std::wstring_view(L"iljI.,:;'!|íìîïı").find(c) != std::wstring_view::npos)
+    return 0.25;
+  if (std::wstring_view(L"frtJł()-\"ř").find(c) != std::wstring_view::npos)
+    return 0.35;
+  if (std::wstring_view(L"mwMWшщжыюМШЩЖЮ").find(c) != std::wstring_view::npos)
+    return 0.85;
+  const bool upper = (c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+                     (c >= 0x100 && c <= 0x17F && c % 2 == 0) || (c >= 0x400 && c <= 0x42F);
+  return upper ? 0.65 : 0.53;
+}
+
+double EstimatedWidth(const std::wstring& text, double em_pixels) {
+  double ems = 0;
+  for (wchar_t c : text)
+    ems += AdvanceEm(c);
+  return ems * em_pixels;
+}
+
+// Where a text is drawn and how wide that place is, from the page layout.
+struct Placement {
+  int id;
+  const char* where;
+  double em_pixels;  // 14: the small font and font B; 27: the button font; 12: the label font
+  int (*width)(Language);
+  int lines;
+};
+
+constexpr double kSmall = 14, kButton = 27, kLabel = 12;
+const Placement kPlacements[] = {
+    {0, "install button", kButton, [](Language l) { return LayoutWidthOf(l, 4) - 4; }, 1},
+    {14, "install button (retry)", kButton, [](Language l) { return LayoutWidthOf(l, 4) - 4; }, 1},
+    {1, "custom button", kSmall, [](Language) { return 119; }, 1},
+    {2, "accept box", kSmall, [](Language l) { return LayoutWidthOf(l, 0) - 25; }, 1},
+    {3, "licence link", kSmall, [](Language l) { return LayoutWidthOf(l, 1); }, 1},
+    {4, "desktop box", kSmall, [](Language) { return 367 - 25; }, 1},
+    {7, "join box", kSmall, [](Language l) { return LayoutWidthOf(l, 2) - 25; }, 1},
+    {8, "experience link", kSmall, [](Language l) { return LayoutWidthOf(l, 3); }, 1},
+    {41, "retry text", kSmall, [](Language) { return 622 - 60; }, 3},
+    {44, "progress text", kSmall, [](Language) { return 622 - 80; }, 1},
+    {45, "progress text", kSmall, [](Language) { return 622 - 80; }, 1},
+    {49, "countdown", kSmall, [](Language) { return 616; }, 1},
+    {50, "progress text", kSmall, [](Language) { return 300; }, 1},
+    {51, "version label", kLabel, [](Language) { return 200; }, 1},
+};
+// The estimate is coarse; a text may overrun it by this share.
+constexpr double kEstimateSlack = 1.10;
+
+int Count(const std::wstring& text, const std::wstring& what) {
+  int n = 0;
+  for (std::size_t pos = text.find(what); pos != std::wstring::npos;
+       pos = text.find(what, pos + what.size())) {
+    ++n;
+  }
+  return n;
+}
+
+bool StartsWithBlankInTable(Language l) {
+  switch (l) {
+    case Language::kFrench:
+    case Language::kRussian:
+    case Language::kSpanish:
+    case Language::kHungarian:
+    case Language::kItalian:
+    case Language::kDutch:
+    case Language::kNorwegian:
+    case Language::kPolish:
+    case Language::kPortuguese:
+    case Language::kSwedish:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TEST_F(LanguageTest, EveryTableIsComplete) {
+  const std::map<int, std::wstring> english = TextsOf(Language::kEnglish);
+  ASSERT_EQ(english.size(), static_cast<std::size_t>(kTextIdCount));
+  const std::wstring host(kTableWebHost);
+
+  ASSERT_EQ(AllLanguages().size(), static_cast<std::size_t>(kLanguageCount));
+  for (const LanguageInfo& info : AllLanguages()) {
+    SCOPED_TRACE(info.code);
+    LanguageTable table;
+    ASSERT_TRUE(LoadBuiltinLanguageTable(info.language, &table));  // parsed: valid UTF-8
+    std::map<int, std::wstring> texts;
+    std::map<int, int> rows;
+    for (const LanguageRow& row : table) {
+      texts[row.id] = row.text;
+      ++rows[row.id];
+    }
+
+    for (int id = 0; id < kTextIdCount; ++id) {
+      SCOPED_TRACE(id);
+      const bool lacking = info.language == Language::kNorwegian && (id == 50 || id == 51);
+      if (lacking) {
+        EXPECT_EQ(texts.count(id), 0u);
+        continue;
+      }
+      ASSERT_EQ(texts.count(id), 1u);
+      const std::wstring& text = texts[id];
+      EXPECT_FALSE(text.empty());
+      EXPECT_EQ(text.find(L'\uFFFD'), std::wstring::npos);
+      EXPECT_EQ(Count(text, kProductNamePlaceholder),
+                Count(english.at(id), kProductNamePlaceholder));
+      EXPECT_EQ(Count(text, L"XXX"), Count(english.at(id), L"XXX"));
+      const int expected_rows =
+          info.language == Language::kPortuguese && (id == 39 || id == 40) ? 2 : 1;
+      EXPECT_EQ(rows[id], expected_rows);
+    }
+
+    // The host closes texts 41 and 42, at most a full stop after it.
+    for (int id : {41, 42}) {
+      std::wstring text = texts[id];
+      if (!text.empty() && text.back() == L'.')
+        text.pop_back();
+      EXPECT_TRUE(text.size() > host.size() && text.ends_with(host)) << id;
+      EXPECT_EQ(Count(texts[id], host), 1) << id;
+    }
+    // Appended to the product name in shortcut descriptions.
+    if (StartsWithBlankInTable(info.language)) {
+      for (int id = 35; id <= 38; ++id)
+        EXPECT_EQ(texts[id].front(), L' ') << id;
+    }
+    // Shortcut file names.
+    for (int id : {46, 47}) {
+      EXPECT_EQ(texts[id].find_first_of(L"\\/:*?\"<>|\n\t"), std::wstring::npos) << id;
+    }
+    // Replaces one word of the version label.
+    if (texts.count(51) != 0) {
+      EXPECT_EQ(texts[51].find(L' '), std::wstring::npos);
+    }
+  }
+}
+
+TEST_F(LanguageTest, PortugueseKeepsEnglishRowsFirst) {
+  const std::map<int, std::wstring> english = TextsOf(Language::kEnglish);
+  LanguageTable table;
+  ASSERT_TRUE(LoadBuiltinLanguageTable(Language::kPortuguese, &table));
+  for (int id : {39, 40}) {
+    std::vector<std::wstring> seen;
+    for (const LanguageRow& row : table) {
+      if (row.id == id)
+        seen.push_back(row.text);
+    }
+    ASSERT_EQ(seen.size(), 2u) << id;
+    EXPECT_EQ(seen[0], english.at(id));
+    EXPECT_NE(seen[1], english.at(id));
+  }
+}
+
+TEST_F(LanguageTest, EnglishTableIsTheProductsOwn) {
+  const std::map<int, std::wstring> english = TextsOf(Language::kEnglish);
+  EXPECT_EQ(english.at(28), L"Windows XP is not suppoeted anymore.");
+  EXPECT_EQ(english.at(13),
+            L"Cannot proceed with the installation as __PRODUCT_NAME__ is already running. Please "
+            L"close it to try again or force close.");
+  EXPECT_EQ(english.at(41),
+            L"Download failed, please retry or download the offline installer "
+            L"from www.zel-installer.invalid.");
+  EXPECT_EQ(english.at(51), L"official");
+}
+
+// Character-count estimate, not a font measurement: see AdvanceEm.
+TEST_F(LanguageTest, TextsFitTheirControls) {
+  for (const LanguageInfo& info : AllLanguages()) {
+    SCOPED_TRACE(info.code);
+    std::map<int, std::wstring> texts = TextsOf(Language::kEnglish);
+    for (const auto& [id, text] : TextsOf(info.language))
+      texts[id] = text;
+    for (const Placement& p : kPlacements) {
+      std::wstring text = texts.at(p.id);
+      if (p.id == 49)
+        text = ReplaceAll(text, L"XXX", L"30");
+      if (p.id == 51)
+        text = L"1.0.0.5 " + text + L" (17/08/2020)";
+      const double width = EstimatedWidth(text, p.em_pixels);
+      const double room = static_cast<double>(p.width(info.language)) * p.lines * kEstimateSlack;
+      EXPECT_LE(width, room) << "text " << p.id << " in the " << p.where << ": " << ToNarrow(text);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zel

@@ -44,22 +44,22 @@ LayoutRecords g_layout_records = {
 };
 
 constexpr LanguageInfo kLanguages[kLanguageCount] = {
-    {Language::kSpanish, "es", "Spanish", kLanguageResourceBase + 0},
-    {Language::kChineseSimplified, "zh_CN", "Chinese(Simplified)", kLanguageResourceBase + 1},
-    {Language::kChineseTraditional, "zh_TW", "Chinese(Traditional)", kLanguageResourceBase + 2},
-    {Language::kCzech, "cs", "Czech", kLanguageResourceBase + 3},
-    {Language::kGerman, "de", "German", kLanguageResourceBase + 4},
-    {Language::kFrench, "fr", "French", kLanguageResourceBase + 5},
-    {Language::kHungarian, "hu", "Hungarian", kLanguageResourceBase + 6},
-    {Language::kItalian, "it", "Italian", kLanguageResourceBase + 7},
-    {Language::kJapanese, "ja", "Japanese", kLanguageResourceBase + 8},
-    {Language::kDutch, "nl", "Dutch", kLanguageResourceBase + 9},
-    {Language::kNorwegian, "nb", "Norwegian", kLanguageResourceBase + 10},
-    {Language::kPolish, "pl", "Polish", kLanguageResourceBase + 11},
-    {Language::kPortuguese, "pt", "Portuguese", kLanguageResourceBase + 12},
-    {Language::kRussian, "ru", "Russian", kLanguageResourceBase + 13},
-    {Language::kSwedish, "sv", "Swedish", kLanguageResourceBase + 14},
-    {Language::kEnglish, "en", "English", kLanguageResourceBase + 15},
+    {Language::kSpanish, "es", "Spanish", kLanguageResourceBase + 1},
+    {Language::kChineseSimplified, "zh_CN", "Chinese(Simplified)", kLanguageResourceBase + 2},
+    {Language::kChineseTraditional, "zh_TW", "Chinese(Traditional)", kLanguageResourceBase + 3},
+    {Language::kCzech, "cs", "Czech", kLanguageResourceBase + 4},
+    {Language::kGerman, "de", "German", kLanguageResourceBase + 5},
+    {Language::kFrench, "fr", "French", kLanguageResourceBase + 6},
+    {Language::kHungarian, "hu", "Hungarian", kLanguageResourceBase + 7},
+    {Language::kItalian, "it", "Italian", kLanguageResourceBase + 8},
+    {Language::kJapanese, "ja", "Japanese", kLanguageResourceBase + 9},
+    {Language::kDutch, "nl", "Dutch", kLanguageResourceBase + 10},
+    {Language::kNorwegian, "nb", "Norwegian", kLanguageResourceBase + 11},
+    {Language::kPolish, "pl", "Polish", kLanguageResourceBase + 12},
+    {Language::kPortuguese, "pt", "Portuguese", kLanguageResourceBase + 13},
+    {Language::kRussian, "ru", "Russian", kLanguageResourceBase + 14},
+    {Language::kSwedish, "sv", "Swedish", kLanguageResourceBase + 15},
+    {Language::kEnglish, "en", "English", kLanguageResourceBase + 0},
 };
 
 constexpr int kAnySublanguage = -1;

@@ -20,7 +20,8 @@ inline constexpr int kTextIdCount = 52;
 inline constexpr int kLanguageWidthCount = 6;
 inline constexpr int kLanguageCount = 16;
 
-// Resource (kLanguageResourceBase + language index, "LANG") holds a table.
+// Each table is resource (id, "LANG"): English is kLanguageResourceBase,
+// the others follow it in Language order (LanguageInfo::resource_id).
 inline constexpr int kLanguageResourceBase = 1000;
 inline constexpr char kLanguageResourceType[] = "LANG";
 

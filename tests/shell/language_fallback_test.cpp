@@ -51,7 +51,7 @@ TEST_F(LanguageFallbackTest, DamagedTableIsNotUsedAtAll) {
   SelectLanguage(L"Telviska", 0x0411);
   EXPECT_THAT(lines_, Contains("Language is JP(RiBen), id = 1041"));
   EXPECT_THAT(lines_,
-              Contains("Language table ja (resource 1008) is damaged, line 3: invalid UTF-8."));
+              Contains("Language table ja (resource 1009) is damaged, line 3: invalid UTF-8."));
   ExpectWholeEnglish();
 
   LanguageTable table = {{1, L"kept"}};
@@ -63,7 +63,7 @@ TEST_F(LanguageFallbackTest, DamagedTableIsNotUsedAtAll) {
 TEST_F(LanguageFallbackTest, MissingTableFallsBackToEnglish) {
   SelectLanguage(L"Telviska", 0x0407);
   EXPECT_THAT(lines_, Contains("Language is DE(DeGuo), id = 1031"));
-  EXPECT_THAT(lines_, Contains("Language table de (resource 1004) is missing."));
+  EXPECT_THAT(lines_, Contains("Language table de (resource 1005) is missing."));
   ExpectWholeEnglish();
 }
 

@@ -83,31 +83,50 @@ TEST_F(LanguageTest, SelectsByLangId) {
     Language language;
     const char* log_line;
     const char* name;
+    const wchar_t* text44;  // tells the sixteen tables apart
   } cases[] = {
-      {0x0403, Language::kSpanish, "Language is CATALA(XiBanYa), id = 1027", "Spanish"},
-      {0x0C0A, Language::kSpanish, "Language is SPANISH(XiBanYa), id = 3082", "Spanish"},
-      {0x080A, Language::kSpanish, "Language is SPANISH(XiBanYa), id = 2058", "Spanish"},
+      {0x0403, Language::kSpanish, "Language is CATALA(XiBanYa), id = 1027", "Spanish",
+       L"Comprobando los datos, espere..."},
+      {0x0C0A, Language::kSpanish, "Language is SPANISH(XiBanYa), id = 3082", "Spanish",
+       L"Comprobando los datos, espere..."},
+      {0x080A, Language::kSpanish, "Language is SPANISH(XiBanYa), id = 2058", "Spanish",
+       L"Comprobando los datos, espere..."},
       {0x0804, Language::kChineseSimplified, "Language is CHS(JianTi), id = 2052",
-       "Chinese(Simplified)"},
+       "Chinese(Simplified)", L"正在校验数据，请稍候..."},
       {0x1004, Language::kChineseTraditional, "Language is ZH(FanTi), id = 4100",
-       "Chinese(Traditional)"},
+       "Chinese(Traditional)", L"正在檢查資料，請稍候..."},
       {0x0404, Language::kChineseTraditional, "Language is ZH(FanTi), id = 1028",
-       "Chinese(Traditional)"},
-      {0x0405, Language::kCzech, "Language is CZ(JieKe), id = 1029", "Czech"},
-      {0x0407, Language::kGerman, "Language is DE(DeGuo), id = 1031", "German"},
-      {0x040C, Language::kFrench, "Language is FR(FaGuo), id = 1036", "French"},
-      {0x040E, Language::kHungarian, "Language is HU(XiongYaLi), id = 1038", "Hungarian"},
-      {0x0410, Language::kItalian, "Language is IT(YiDaLi), id = 1040", "Italian"},
-      {0x0411, Language::kJapanese, "Language is JP(RiBen), id = 1041", "Japanese"},
-      {0x0413, Language::kDutch, "Language is NL(HeLan), id = 1043", "Dutch"},
-      {0x0814, Language::kNorwegian, "Language is NO(NuoWei), id = 2068", "Norwegian"},
-      {0x0415, Language::kPolish, "Language is PL(BoLan), id = 1045", "Polish"},
-      {0x0416, Language::kPortuguese, "Language is PT(PuTaoYa), id = 1046", "Portuguese"},
-      {0x0419, Language::kRussian, "Language is RU(ErLuoSi), id = 1049", "Russian"},
-      {0x041D, Language::kSwedish, "Language is SVE(RuiDian), id = 1053", "Swedish"},
-      {0x0409, Language::kEnglish, "Language is EN, id = 1033", "English"},
-      {0x0412, Language::kEnglish, "Language is EN, id = 1042", "English"},  // Korean
-      {0xFFFF, Language::kEnglish, "Language is EN, id = 65535", "English"},
+       "Chinese(Traditional)", L"正在檢查資料，請稍候..."},
+      {0x0405, Language::kCzech, "Language is CZ(JieKe), id = 1029", "Czech",
+       L"Kontrola dat, čekejte prosím..."},
+      {0x0407, Language::kGerman, "Language is DE(DeGuo), id = 1031", "German",
+       L"Daten werden geprüft, bitte warten..."},
+      {0x040C, Language::kFrench, "Language is FR(FaGuo), id = 1036", "French",
+       L"Vérification des données, veuillez patienter..."},
+      {0x040E, Language::kHungarian, "Language is HU(XiongYaLi), id = 1038", "Hungarian",
+       L"Adatok ellenőrzése, kérjük, várjon..."},
+      {0x0410, Language::kItalian, "Language is IT(YiDaLi), id = 1040", "Italian",
+       L"Verifica dei dati in corso, attendere..."},
+      {0x0411, Language::kJapanese, "Language is JP(RiBen), id = 1041", "Japanese",
+       L"データを確認しています。しばらくお待ちください..."},
+      {0x0413, Language::kDutch, "Language is NL(HeLan), id = 1043", "Dutch",
+       L"Gegevens worden gecontroleerd, even geduld..."},
+      {0x0814, Language::kNorwegian, "Language is NO(NuoWei), id = 2068", "Norwegian",
+       L"Kontrollerer data, vent litt..."},
+      {0x0415, Language::kPolish, "Language is PL(BoLan), id = 1045", "Polish",
+       L"Sprawdzanie danych, proszę czekać..."},
+      {0x0416, Language::kPortuguese, "Language is PT(PuTaoYa), id = 1046", "Portuguese",
+       L"Verificando os dados, aguarde..."},
+      {0x0419, Language::kRussian, "Language is RU(ErLuoSi), id = 1049", "Russian",
+       L"Проверка данных, подождите..."},
+      {0x041D, Language::kSwedish, "Language is SVE(RuiDian), id = 1053", "Swedish",
+       L"Kontrollerar data, vänta..."},
+      {0x0409, Language::kEnglish, "Language is EN, id = 1033", "English",
+       L"Checking data, please wait..."},
+      {0x0412, Language::kEnglish, "Language is EN, id = 1042", "English",  // Korean
+       L"Checking data, please wait..."},
+      {0xFFFF, Language::kEnglish, "Language is EN, id = 65535", "English",
+       L"Checking data, please wait..."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log_line);
@@ -116,10 +135,42 @@ TEST_F(LanguageTest, SelectsByLangId) {
     EXPECT_TRUE(SelectLanguage(L"Telviska", c.lang_id));
     EXPECT_THAT(lines_, Contains(c.log_line));
     EXPECT_EQ(GetLanguageName(), c.name);
-    EXPECT_EQ(GetText(0), TextsOf(c.language).at(0));
+    EXPECT_EQ(GetText(44), c.text44);
     for (int i = 0; i < kLanguageWidthCount; ++i) {
       EXPECT_EQ(GetLayoutWidth(i), LayoutWidthOf(c.language, i)) << i;
     }
+  }
+}
+
+// The records as the page layout expects them, one per language.
+TEST(LanguageLayoutTest, WidthRecords) {
+  struct Case {
+    Language language;
+    std::int32_t widths[6];
+  } cases[] = {
+      {Language::kSpanish, {80, 280, 80, 460, 180, 180}},
+      {Language::kChineseSimplified, {52, 95, 52, 170, 180, 180}},
+      {Language::kChineseTraditional, {52, 95, 52, 170, 180, 180}},
+      {Language::kCzech, {90, 270, 90, 360, 300, 180}},
+      {Language::kGerman, {105, 190, 105, 450, 180, 180}},
+      {Language::kFrench, {85, 220, 90, 420, 300, 180}},
+      {Language::kHungarian, {100, 220, 110, 410, 180, 180}},
+      {Language::kItalian, {90, 270, 105, 480, 180, 180}},
+      {Language::kJapanese, {52, 165, 52, 295, 320, 180}},
+      {Language::kDutch, {103, 260, 103, 360, 180, 180}},
+      {Language::kNorwegian, {65, 130, 75, 360, 200, 180}},
+      {Language::kPolish, {85, 260, 72, 300, 180, 180}},
+      {Language::kPortuguese, {75, 230, 85, 470, 180, 180}},
+      {Language::kRussian, {88, 360, 143, 400, 180, 180}},
+      {Language::kSwedish, {93, 160, 70, 320, 180, 180}},
+      {Language::kEnglish, {75, 165, 55, 320, 240, 180}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(GetLanguageInfo(c.language).code);
+    for (int i = 0; i < 6; ++i)
+      EXPECT_EQ(LayoutWidthOf(c.language, i), c.widths[i]) << i;
+    EXPECT_EQ(LayoutWidthOf(c.language, 6), 0);
+    EXPECT_EQ(LayoutWidthOf(c.language, -1), 0);
   }
 }
 

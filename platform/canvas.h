@@ -97,6 +97,9 @@ class Canvas {
   ~Canvas();
   Canvas(const Canvas&) = delete;
   Canvas& operator=(const Canvas&) = delete;
+  // Moving keeps the pixel buffer (and so the surface over it) in place.
+  Canvas(Canvas&& other) noexcept;
+  Canvas& operator=(Canvas&&) = delete;
 
   int width() const { return width_; }
   int height() const { return height_; }

@@ -208,6 +208,15 @@ Canvas::Canvas(int width, int height)
   surface_ = SurfaceOver(pixels_.data(), width_, height_, CAIRO_FORMAT_RGB24);
 }
 
+Canvas::Canvas(Canvas&& other) noexcept
+    : width_(other.width_),
+      height_(other.height_),
+      pixels_(std::move(other.pixels_)),
+      surface_(other.surface_) {
+  other.surface_ = nullptr;
+  other.width_ = other.height_ = 0;
+}
+
 Canvas::~Canvas() {
   if (surface_ != nullptr)
     cairo_surface_destroy(static_cast<cairo_surface_t*>(surface_));

@@ -184,6 +184,9 @@ bool CopyToWindow(Hwnd window, const Canvas& source, int dx, int dy, int width, 
 // What the window's client area holds now (tests, diagnostics); null for no
 // window.
 std::unique_ptr<Canvas> CaptureWindow(Hwnd window);
+// What the screen shows inside |rect| (screen coordinates), read back from
+// the display; null without one.
+std::unique_ptr<Canvas> CaptureScreen(const Rect& rect);
 
 // ---- Real child controls, placed over the painted client area ----
 

@@ -1006,6 +1006,35 @@ std::unique_ptr<Canvas> CaptureWindow(Hwnd window) {
   return copy;
 }
 
+std::unique_ptr<Canvas> CaptureScreen(const Rect& rect) {
+  if (!InitWindowSystem() || rect.empty())
+    return nullptr;
+  std::unique_ptr<Canvas> shot;
+  RunOnWindowThread([&] {
+    GdkWindow* root = gdk_get_default_root_window();
+    if (root == nullptr)
+      return;
+    GdkPixbuf* pixbuf =
+        gdk_pixbuf_get_from_window(root, rect.left, rect.top, rect.width(), rect.height());
+    if (pixbuf == nullptr)
+      return;
+    int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
+    int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const guchar* data = gdk_pixbuf_read_pixels(pixbuf);
+    shot = std::make_unique<Canvas>(w, h);
+    for (int y = 0; y < h; ++y) {
+      const guchar* row = data + static_cast<std::size_t>(y) * stride;
+      for (int x = 0; x < w; ++x) {
+        const guchar* p = row + static_cast<std::size_t>(x) * channels;
+        shot->pixels()[static_cast<std::size_t>(y) * w + x] =
+            static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2];
+      }
+    }
+    g_object_unref(pixbuf);
+  });
+  return shot;
+}
+
 // ---- Child controls ----
 
 Hwnd CreateEditBox(Hwnd parent, const Rect& rect, std::uint32_t style) {

@@ -117,12 +117,12 @@ struct UserIdentity {
   std::string home;
 };
 
-// GetShellUserToken: the user whose session started this process, when this
+// The desktop user whose session started this process, when this
 // process runs as root for them: SUDO_UID, else PKEXEC_UID, else the login
 // user of the session (/proc/self/loginuid). Nothing when there is none, when
 // that user is root itself, or when this process is not root (there are no
 // rights to drop then).
-std::optional<UserIdentity> GetShellUser();
+std::optional<UserIdentity> GetShellUserToken();
 
 // CreateProcessWithTokenW: starts |file| as |user| (groups, gid and uid
 // switched, HOME/USER/LOGNAME/XDG_RUNTIME_DIR theirs, the rest of the

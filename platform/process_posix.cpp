@@ -640,7 +640,7 @@ std::optional<int> RunQuietly(const std::vector<std::string>& argv, std::uint32_
   return static_cast<int>(code);
 }
 
-std::optional<UserIdentity> GetShellUser() {
+std::optional<UserIdentity> GetShellUserToken() {
   if (::geteuid() != 0)
     return std::nullopt;
   std::uint32_t uid = 0;

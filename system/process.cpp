@@ -73,7 +73,7 @@ bool LaunchUnelevated(const std::wstring& file, const std::wstring& parameters,
     platform::ShellExecuteRequest request{L"open", file, parameters, where, show_command};
     return platform::ShellExecute(request, nullptr) > 32;
   }
-  std::optional<platform::UserIdentity> user = platform::GetShellUser();
+  std::optional<platform::UserIdentity> user = platform::GetShellUserToken();
   if (!user) {
     // Nobody to hand the program to: we are the desktop user ourselves.
     platform::ShellExecuteRequest request{L"open", file, parameters, where, show_command};

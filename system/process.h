@@ -23,7 +23,7 @@ void TerminateProductProcesses();
 // Starts |file| with |parameters| as the ordinary desktop user. Without
 // administrator rights or before Vista: a plain "open" through the shell.
 // Otherwise as the user whose session started the installer
-// (platform::GetShellUser), or a plain start when there is no such user.
+// (platform::GetShellUserToken), or a plain start when there is no such user.
 // |folder| may be null. True when the program started.
 bool LaunchUnelevated(const std::wstring& file, const std::wstring& parameters,
                       const wchar_t* folder, int show_command);

@@ -254,7 +254,7 @@ TEST_F(ShellUserTest, FindsTheUserWhoStartedUs) {
       ::setenv("SUDO_UID", c.sudo_uid, 1);
     if (c.pkexec_uid != nullptr)
       ::setenv("PKEXEC_UID", c.pkexec_uid, 1);
-    std::optional<UserIdentity> user = GetShellUser();
+    std::optional<UserIdentity> user = GetShellUserToken();
     if (!c.found && session_user)
       continue;  // the login session answers instead
     ASSERT_EQ(user.has_value(), c.found) << (c.sudo_uid ? c.sudo_uid : c.pkexec_uid);
@@ -275,7 +275,7 @@ TEST_F(ShellUserTest, StartsProgramsAsThatUser) {
   ::setenv("ZEL_TEST_REPORT", report.c_str(), 1);
   ::setenv("SUDO_UID", "65534", 1);
 
-  std::optional<UserIdentity> user = GetShellUser();
+  std::optional<UserIdentity> user = GetShellUserToken();
   ASSERT_TRUE(user.has_value());
   // The caller's folder (the sandbox home, closed to them) is replaced by
   // their own home.

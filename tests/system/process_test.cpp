@@ -228,7 +228,7 @@ TEST_F(LaunchTest, BeforeVistaItIsAPlainOpen) {
 
 TEST_F(LaunchTest, WithNobodyToHandOverToItIsAPlainStart) {
   EmulateWindows(10);
-  if (platform::GetShellUser())
+  if (platform::GetShellUserToken())
     GTEST_SKIP() << "this session has a desktop user to hand over to";
   std::string report = LaunchAndReport();
   EXPECT_NE(report.find("uid=" + std::to_string(::getuid()) + "\n"), std::string::npos) << report;

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <regex>
+#include <thread>
 
 #include "platform/adapters.h"
 #include "report/report_upload.h"
@@ -384,6 +386,30 @@ TEST_F(InstallStatisticsTest, RetriedFinalReportSendsTheLogUntilItArrived) {
   EXPECT_TRUE(record->SendFinalReport(false, false, false, false, false));
   EXPECT_EQ(Requests("online").size(), 3u);
   EXPECT_EQ(Requests("log").size(), 2u);  // the dropped one and the one that arrived
+}
+
+TEST_F(InstallStatisticsTest, WorkerMayFeedWhileTheWindowReports) {
+  auto record = MakeRecord();
+  record->SetClockForTesting(nullptr);  // the real clock: read from both threads
+  record->MarkStarted();
+  std::atomic<bool> stop{false};
+  // The install worker and the progress page go on while the window closes.
+  std::thread worker([&] {
+    for (int i = 0; !stop.load(); ++i) {
+      record->SetProgress(i % 100, i, i / 2, i % 2 == 0);
+      record->MarkDownloadStart();
+      record->SetMirrorLists({{"http://m/download/p", true, i, "m"}}, {});
+      record->MarkDownloadEnd(true, 0, "", 0, "", "");
+      record->MarkInstallStart();
+      record->MarkInstallEnd(false, 1, "ERROR_" + std::to_string(i), false);
+    }
+  });
+  EXPECT_TRUE(record->SendStartReport());
+  EXPECT_TRUE(record->SendFinalReport(false, false, false, false, false));
+  stop = true;
+  worker.join();
+  const std::string json = Requests("online").back().Field("json_data");
+  EXPECT_FALSE(Keys(json).empty()) << json;
 }
 
 TEST_F(InstallStatisticsTest, UserIdFallsBackToTheRunId) {

@@ -36,6 +36,9 @@ void DownloaderCurl::Dispatch() {
     }
     if (leave)
       break;
+    // Successors may all have ended before their predecessors were retired.
+    std::lock_guard<std::mutex> hold(lock_);
+    TryFinishLocked();
   }
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -194,8 +197,22 @@ void DownloaderCurl::CheckFinish(DownloadItem* item) {
   WriteLog("Download_CheckFinish.\n");
   std::lock_guard<std::mutex> hold(lock_);
   NotifyLocked(kNotifyItemEnded, static_cast<unsigned>(item->id), reinterpret_cast<long>(item));
+  TryFinishLocked();
+}
+
+void DownloaderCurl::TryFinishLocked() {
   for (const auto& [id, other] : table_) {
     if (other.handle.load() != nullptr) {
+      WriteLog("Download_CheckFinish : continue. now wait (%d).\n", id);
+      return;
+    }
+  }
+  // A failed transfer with bytes still owed is the dispatcher's to continue
+  // (or to end the run with its link); verifying now would only start
+  // repairs for bytes that were never fetched. The dispatcher checks again
+  // once it has dealt with it.
+  for (const auto& [id, other] : table_) {
+    if (other.status.load() == E_Status_Fail && other.pos.load() <= other.end.load()) {
       WriteLog("Download_CheckFinish : continue. now wait (%d).\n", id);
       return;
     }

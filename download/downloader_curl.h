@@ -98,6 +98,8 @@ class DownloaderCurl final : public IDownloader {
   void Dispatch();
   Visit VisitItem(std::int32_t id);
   void CheckFinish(DownloadItem* item);
+  // Verifies (and finishes or repairs) once no transfer is left.
+  void TryFinishLocked();
   Verdict CheckHashLocked(bool repair);
   HResult RepairDataLocked(std::uint32_t first, std::uint32_t last);
   const char* GetBestURLLocked(const char* excluded);

@@ -37,7 +37,7 @@ TEST_P(EngineTransferTest, DownloadsAndVerifies) {
   EXPECT_EQ(last.a, kSize);
   EXPECT_EQ(last.b, static_cast<long>(kSize));
   EXPECT_GE(run.Count(kNotifyItemEnded), urls * 2);
-  EXPECT_EQ(test::ReadFile(target), data);
+  EXPECT_TRUE(test::ReadFile(target) == data);
   EXPECT_EQ(run.engine().GetUsedUrlInfo().size(), static_cast<std::size_t>(urls));
   EXPECT_EQ(run.engine().GetAllUrlInfo().size(), static_cast<std::size_t>(urls));
   for (int i = 0; i < urls; ++i)
@@ -97,7 +97,7 @@ TEST(EngineRangesTest, ThroughAnHttpProxy) {
   std::string target = test::SandboxPath("p.exe");
   ASSERT_TRUE(run.RunText(test::MakeConfigXml(data, {url, url}), target));
   ASSERT_EQ(run.engine().GetStatus(), kDownloadFinished);
-  EXPECT_EQ(test::ReadFile(target), data);
+  EXPECT_TRUE(test::ReadFile(target) == data);
   std::vector<mirror::LoggedRequest> requests = proxy.Requests();
   ASSERT_FALSE(requests.empty());
   for (const auto& request : requests)
@@ -114,7 +114,7 @@ TEST(EngineRangesTest, FollowsRedirects) {
   std::string target = test::SandboxPath("p.exe");
   ASSERT_TRUE(run.RunText(test::MakeConfigXml(data, {redirector.Url(0)}), target));
   ASSERT_EQ(run.engine().GetStatus(), kDownloadFinished);
-  EXPECT_EQ(test::ReadFile(target), data);
+  EXPECT_TRUE(test::ReadFile(target) == data);
   EXPECT_GE(origin.Count(0), 2);
 }
 

@@ -1,6 +1,6 @@
 // zel-fetch: drives the download engine without a window.
 //
-//   zel-fetch CONFIG.xml TARGET [--proxy HOST:PORT] [--cdn-marker TEXT]
+//   zel-fetch CONFIG.xml TARGET [--proxy HOST:PORT] [--cdn-marker TEXT] [--log PATH]
 //
 // Starts the engine from the configuration document, prints a progress line
 // at most once a second and, at the end, the engine's verdict. Exits 0 when
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "download/downloader_curl.h"
+#include "shell/log.h"
 #include "system/file_util.h"
 
 namespace {
@@ -26,7 +27,8 @@ struct Outcome {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: zel-fetch CONFIG.xml TARGET [--proxy HOST:PORT] [--cdn-marker TEXT]\n");
+               "usage: zel-fetch CONFIG.xml TARGET [--proxy HOST:PORT] [--cdn-marker TEXT] "
+               "[--log PATH]\n");
   return 2;
 }
 
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--proxy") == 0 && i + 1 < argc) {
       proxy = argv[++i];
+    } else if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
+      zel::ILog::Instance().Init(zel::ToWide(argv[++i]));
     } else if (std::strcmp(argv[i], "--cdn-marker") == 0 && i + 1 < argc) {
       markers = zel::CdnMarkers{argv[++i], ""};
     } else {

@@ -134,8 +134,12 @@ bool LoadInstallerVersionLabel(bool is64bit, const std::wstring& official,
   label.text = text;
   if (text.size() > 5)
     label.display = ReplaceAll(ToWide(text), L"official", official);
-  if (text.size() > 8)
-    label.file_infix = "(" + text.substr(0, 8) + ")";
+  if (text.size() > 8) {
+    // Piece by piece: "(" + substr + ")" trips GCC 12's -Wrestrict at -O3.
+    label.file_infix += '(';
+    label.file_infix.append(text, 0, 8);
+    label.file_infix += ')';
+  }
   *out = std::move(label);
   return true;
 }

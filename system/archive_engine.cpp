@@ -497,11 +497,15 @@ std::vector<ArchiveEntry> ParseTechnicalListing(std::string_view listing) {
   if (start == std::string_view::npos)
     return entries;
   listing.remove_prefix(start + 1);
-  std::optional<ArchiveEntry> current;
+  // A plain value and a flag rather than std::optional: GCC's -O3 flow
+  // analysis reports a false "maybe uninitialized" on the optional's string.
+  ArchiveEntry current;
+  bool have_current = false;
   auto flush = [&] {
-    if (current)
-      entries.push_back(std::move(*current));
-    current.reset();
+    if (have_current)
+      entries.push_back(std::move(current));
+    current = ArchiveEntry{};
+    have_current = false;
   };
   while (!listing.empty()) {
     std::size_t end = listing.find('\n');
@@ -511,31 +515,31 @@ std::vector<ArchiveEntry> ParseTechnicalListing(std::string_view listing) {
       line.remove_suffix(1);
     if (StartsWith(line, "Path = ")) {
       flush();
-      current = ArchiveEntry{};
-      current->path = std::string(line.substr(7));
-    } else if (!current) {
+      have_current = true;
+      current.path = std::string(line.substr(7));
+    } else if (!have_current) {
       continue;
     } else if (StartsWith(line, "Size = ")) {
-      current->size = LeadingNumber(line.substr(7), nullptr).value_or(0);
+      current.size = LeadingNumber(line.substr(7), nullptr).value_or(0);
     } else if (StartsWith(line, "Folder = ")) {
-      current->is_dir = current->is_dir || line.substr(9) == "+";
+      current.is_dir = current.is_dir || line.substr(9) == "+";
     } else if (StartsWith(line, "Encrypted = ")) {
-      current->encrypted = line.substr(12) == "+";
+      current.encrypted = line.substr(12) == "+";
     } else if (StartsWith(line, "Attributes = ")) {
       // "D drwxr-xr-x", "A lrwxrwxrwx": Windows letters, then the POSIX mode.
       std::string_view value = line.substr(13);
       std::size_t space = value.find(' ');
       std::string_view letters = value.substr(0, space);
-      current->is_dir = current->is_dir || letters.find('D') != std::string_view::npos;
+      current.is_dir = current.is_dir || letters.find('D') != std::string_view::npos;
       if (space != std::string_view::npos) {
         std::string_view mode = Trim(value.substr(space + 1));
         if (!mode.empty() && mode.front() == 'l')
-          current->is_link = true;
+          current.is_link = true;
         if (!mode.empty() && mode.front() == 'd')
-          current->is_dir = true;
+          current.is_dir = true;
       }
     } else if (StartsWith(line, "Symbolic Link = ") || StartsWith(line, "Hard Link = ")) {
-      current->is_link = current->is_link || line.size() > 16;
+      current.is_link = current.is_link || line.size() > 16;
     }
   }
   flush();

@@ -1,6 +1,8 @@
 #include "system/package_extract.h"
 
 #include <atomic>
+#include <boost/interprocess/file_mapping.hpp>
+#include <boost/interprocess/mapped_region.hpp>
 #include <cinttypes>
 #include <cstring>
 #include <filesystem>
@@ -241,26 +243,45 @@ HResult InstallFromPackage(const wchar_t* package_path, ProgressSink sink,
     return Fail(sink, kInstallReadFileError);
   }
 
+  // The payload is mapped rather than copied: the package is already in the
+  // page cache after its download, and faulting in a fresh buffer of the
+  // payload's size costs more than the copy itself. A package that cannot be
+  // mapped is read into a buffer instead.
+  std::optional<boost::interprocess::mapped_region> mapped;
   std::vector<std::uint8_t> buffer;
-  try {
-    buffer.assign(static_cast<std::size_t>(header.payload_size) + 1, 0);
-  } catch (const std::bad_alloc&) {
-    package.Close();
-    WriteLog("No memory for a payload of %d bytes.", header.payload_size);
-    return Fail(sink, kInstallMallocError);
+  const std::uint8_t* payload = nullptr;
+  if (header.payload_size > 0) {
+    try {
+      boost::interprocess::file_mapping mapping(ToNarrow(package_path).c_str(),
+                                                boost::interprocess::read_only);
+      mapped.emplace(mapping, boost::interprocess::read_only, header.payload_offset,
+                     static_cast<std::size_t>(header.payload_size));
+      payload = static_cast<const std::uint8_t*>(mapped->get_address());
+    } catch (const boost::interprocess::interprocess_exception&) {
+      mapped.reset();
+    }
   }
-  long read = -1;
-  if (package.Seek(header.payload_offset, SEEK_SET) == 0) {
-    read = package.Read(buffer.data(), static_cast<std::size_t>(header.payload_size));
+  if (payload == nullptr) {
+    try {
+      buffer.assign(static_cast<std::size_t>(header.payload_size) + 1, 0);
+    } catch (const std::bad_alloc&) {
+      package.Close();
+      WriteLog("No memory for a payload of %d bytes.", header.payload_size);
+      return Fail(sink, kInstallMallocError);
+    }
+    long read = -1;
+    if (package.Seek(header.payload_offset, SEEK_SET) == 0) {
+      read = package.Read(buffer.data(), static_cast<std::size_t>(header.payload_size));
+    }
+    if (read != static_cast<long>(header.payload_size)) {
+      package.Close();
+      WriteLog("Payload read error: %ld of %d bytes.", read, header.payload_size);
+      return Fail(sink, kInstallReadFileError);
+    }
+    payload = buffer.data();
   }
   WriteLog("Buffer Info: Start(%d), size(%d), pBuffer(%08X).\n", header.payload_offset,
-           header.payload_size,
-           static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(buffer.data())));
-  if (read != static_cast<long>(header.payload_size)) {
-    package.Close();
-    WriteLog("Payload read error: %ld of %d bytes.", read, header.payload_size);
-    return Fail(sink, kInstallReadFileError);
-  }
+           header.payload_size, static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(payload)));
 
   EarlierInstallation earlier;
   if (IsProductFolder(folder, HeaderText(header.product_name)) &&
@@ -275,7 +296,7 @@ HResult InstallFromPackage(const wchar_t* package_path, ProgressSink sink,
   const std::string dest_folder = ToNarrow(folder);
   std::string error_text;
   WriteLog("Begin unpack file.\n");
-  if (!unpacker.ExtractFromMemory(buffer.data(), header.payload_size, dest_folder.c_str(), nullptr,
+  if (!unpacker.ExtractFromMemory(payload, header.payload_size, dest_folder.c_str(), nullptr,
                                   &error_text, delete_temp)) {
     WriteLog("Failed unpack file.\n");
     WriteLog("Install path %s.\n", dest_folder.c_str());
@@ -286,6 +307,7 @@ HResult InstallFromPackage(const wchar_t* package_path, ProgressSink sink,
   }
   WriteLog("Finish unpack file.\n");
   const std::wstring uninstaller = PathJoin(folder, kUninstallerName);
+  mapped.reset();
   std::vector<std::uint8_t>().swap(buffer);
 
   if (write_uninstaller) {

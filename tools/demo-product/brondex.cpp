@@ -31,8 +31,11 @@ int main(int argc, char** argv) {
   // The installer may hand the switches over as one command line or as
   // separate arguments: both read the same once split at blanks.
   std::string received;
-  for (int i = 1; i < argc; ++i)
-    received += (i > 1 ? " " : "") + std::string(argv[i]);
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1)
+      received += ' ';
+    received += argv[i];
+  }
   std::vector<std::string> words;
   std::istringstream split(received);
   for (std::string word; split >> word;)

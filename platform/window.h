@@ -211,6 +211,7 @@ int ListViewRowCount(Hwnd list);
 std::vector<std::wstring> ListViewRow(Hwnd list, int row);
 // A list box of text lines with a vertical scroll bar.
 Hwnd CreateListBox(Hwnd parent, int id, const Rect& rect);
+// From other threads the line is queued for the window thread (never waits).
 void ListBoxAddString(Hwnd list, const std::wstring& text);
 int ListBoxCount(Hwnd list);
 

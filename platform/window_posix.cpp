@@ -1217,8 +1217,26 @@ Hwnd CreateListBox(Hwnd parent, int id, const Rect& rect) {
   return handle;
 }
 
+// Log lines arrive from every thread; a writer must never wait for the
+// window thread (which may itself be waiting for that writer), so lines from
+// other threads are queued, in order.
 void ListBoxAddString(Hwnd list, const std::wstring& text) {
-  ListViewAddRow(list, {text});
+  if (!g_initialised.load() || IsWindowThread()) {
+    ListViewAddRow(list, {text});
+    return;
+  }
+  struct Line {
+    Hwnd list;
+    std::wstring text;
+  };
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer data) -> gboolean {
+        auto* line = static_cast<Line*>(data);
+        ListViewAddRow(line->list, {line->text});
+        return G_SOURCE_REMOVE;
+      },
+      new Line{list, text}, [](gpointer data) { delete static_cast<Line*>(data); });
 }
 
 int ListBoxCount(Hwnd list) {

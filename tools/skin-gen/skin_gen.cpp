@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -258,10 +260,26 @@ void DrawLogo(cairo_t* cr, int w, int h, bool light) {
 
 enum class Glyph { kClose, kMinimise };
 
+void DrawFinish(cairo_t* cr, int w, int h);
+
+// The finish picture's pixels under a window button at (x, 0), so that the
+// button sits on the picture seamlessly.
+void PaintFinishAt(cairo_t* cr, int x) {
+  cairo_surface_t* finish = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 622, 405);
+  cairo_t* f = cairo_create(finish);
+  DrawFinish(f, 622, 405);
+  cairo_destroy(f);
+  cairo_set_source_surface(cr, finish, -x, 0);
+  cairo_paint(cr);
+  cairo_surface_destroy(finish);
+}
+
 void DrawWindowButton(cairo_t* cr, int w, int h, Glyph glyph, Rgb background, Rgb fill,
-                      double fill_alpha, Rgb ink) {
+                      double fill_alpha, Rgb ink, int finish_x = -1) {
   Source(cr, background);
   cairo_paint(cr);
+  if (finish_x >= 0)
+    PaintFinishAt(cr, finish_x);
   if (fill_alpha > 0) {
     RoundedRect(cr, 0.5, 2.5, w - 1, h - 5, 3);
     Source(cr, fill, fill_alpha);
@@ -593,10 +611,10 @@ std::vector<Picture> AllPictures() {
   push(177, Mix(kIndigo, Rgb{0, 0, 0}, 0.15), kIndigo, true,
        {0xF7 / 255.0, 0xFB / 255.0, 0xFD / 255.0}, "box button pressed");
   auto box = [&](int id, Glyph glyph, Rgb background, Rgb fill, double alpha, Rgb ink,
-                 const char* note) {
+                 const char* note, int finish_x = -1) {
     p.push_back({id, 17, 21, false,
                  [=](cairo_t* cr, int w, int h) {
-                   DrawWindowButton(cr, w, h, glyph, background, fill, alpha, ink);
+                   DrawWindowButton(cr, w, h, glyph, background, fill, alpha, ink, finish_x);
                  },
                  note});
   };
@@ -607,11 +625,10 @@ std::vector<Picture> AllPictures() {
   box(144, Glyph::kMinimise, white, white, 0, kGlyph, "minimise");
   box(147, Glyph::kMinimise, white, {0.90, 0.93, 0.97}, 1, kBlue, "minimise hover");
   box(146, Glyph::kMinimise, white, {0.80, 0.86, 0.95}, 1, kIndigo, "minimise pressed");
-  box(148, Glyph::kClose, Mix(finish_top, kBlue, 0.55), white, 0, white, "close, finish");
-  box(149, Glyph::kMinimise, Mix(finish_top, kBlue, 0.5), white, 0, white, "minimise, finish");
-  box(150, Glyph::kClose, Mix(finish_top, kBlue, 0.55), white, 0.25, white, "close, finish hover");
-  box(151, Glyph::kMinimise, Mix(finish_top, kBlue, 0.5), white, 0.25, white,
-      "minimise, finish hover");
+  box(148, Glyph::kClose, finish_top, white, 0, white, "close, finish", 600);
+  box(149, Glyph::kMinimise, finish_top, white, 0, white, "minimise, finish", 580);
+  box(150, Glyph::kClose, finish_top, white, 0.25, white, "close, finish hover", 600);
+  box(151, Glyph::kMinimise, finish_top, white, 0.25, white, "minimise, finish hover", 580);
   box(179, Glyph::kClose, kIndigo, white, 0, white, "box close");
   box(178, Glyph::kClose, kIndigo, white, 0.22, white, "box close hover");
   box(180, Glyph::kClose, kIndigo, {0, 0, 0}, 0.25, white, "box close pressed");
@@ -711,6 +728,132 @@ void RegisterFolder(const std::string& folder) {
   zel::platform::RegisterResources(entries.data(), entries.size());
 }
 
+// The wizard's pages as the setup window lays them out, for judging the
+// pictures in place (English layout widths).
+std::unique_ptr<zel::platform::Canvas> WizardPage(bool panel_open, bool finish) {
+  namespace pw = zel::platform;
+  using zel::LoadSkinBitmap;
+  const wchar_t* ui = L"\u5FAE\u8F6F\u96C5\u9ED1";
+  auto button_font = pw::CreateFont({ui, -pw::MulDiv(20, 96, 72)});
+  auto small = pw::CreateFont({ui, -14});
+  auto small_ul = pw::CreateFont({ui, -14, 0, false, true});
+  auto label = pw::CreateFont({ui, -12});
+  const int W = 622, H = panel_open ? 405 + 175 : 405;
+  auto page = std::make_unique<pw::Canvas>(W, H);
+  page->FillRect({0, 0, W, H}, 0xFFFFFF);
+  if (panel_open)
+    page->FillRect({0, 405, W, H}, 0xFFFEFC);
+  if (finish) {
+    auto bg = LoadSkinBitmap(185);
+    page->DrawBitmap(*bg, 0, 0, 622, 405);
+  } else {
+    page->DrawBitmapTransparent(*LoadSkinBitmap(190), 156, 22);
+  }
+  page->FillRect({0, 338, W, 405}, 0xFDFBF7);
+
+  zel::ButtonColorCtrlEx install(nullptr, (622 - 180) / 2, 354, (622 - 180) / 2 + 180, 394);
+  install.SetFont(button_font);
+  if (finish) {
+    install.SetRect((622 - 180) / 2 - 100, 354, (622 - 180) / 2 + 280, 394);
+    install.SetCaption(L"Start Telviska");
+    install.SetStateColors(0xBF5300, 0x9300DF, 0xBF5300, 0xD7D7D7);
+  } else {
+    install.SetCaption(L"Click to Install");
+    install.SetStateColors(0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xD7D7D7);
+    install.SetOuterColors(0xF4891B, 0xFFA03F, 0xFFA03F, 0xD700D7);
+    install.SetInnerColors(0xF4891B, 0xFFA03F, 0xFFA03F, 0xD700D7);
+    install.SetFrameWidth(2);
+  }
+  install.Draw(page.get());
+
+  zel::StaticCtrl countdown(nullptr, 3, 311, 619, 348);
+  countdown.SetFont(small);
+  countdown.SetTextColor(0x373737);
+  countdown.SetFormat(0x19);
+  countdown.SetCaption(L"Installation will start automatically in 27 seconds.");
+  if (!finish && !panel_open)
+    countdown.Draw(page.get());
+
+  zel::ButtonCtrlEx close(nullptr, 600, 0, 617, 21), minimise(nullptr, 580, 0, 597, 21);
+  close.SetDrawPictures(1);
+  minimise.SetDrawPictures(1);
+  close.SetStatePictures(LoadSkinBitmap(finish ? 148 : 140), LoadSkinBitmap(143),
+                         LoadSkinBitmap(142), nullptr);
+  minimise.SetStatePictures(LoadSkinBitmap(finish ? 149 : 144), LoadSkinBitmap(147),
+                            LoadSkinBitmap(146), nullptr);
+  close.Draw(page.get());
+  minimise.Draw(page.get());
+  if (finish)
+    return page;
+
+  zel::StaticCtrl logo(nullptr, 0, 0, 206, 45), version(nullptr, 13, 39, 213, 59);
+  logo.SetDrawPictures(1);
+  logo.SetStatePictures(LoadSkinBitmap(187), nullptr, nullptr, nullptr);
+  logo.Draw(page.get());
+  version.SetFont(label);
+  version.SetTextColor(0xBFBFBF);
+  version.SetFormat(0x24);
+  version.SetCaption(L"Version 1.0.0.0 official");
+  version.Draw(page.get());
+
+  zel::CheckButtonCtrlEx custom(nullptr, 474, 359, 609, 385);
+  custom.SetCaption(L"Custom");
+  custom.SetFormat(0x26);
+  custom.SetFont(small);
+  custom.SetStateColors(0xCEC0A3, 0xE3A378, 0xE3A378, 0xCCCBC2);
+  custom.SetBoxPlacement(121, 9, 14, 8);
+  custom.SetTextPlacement(0, 0, 119, 26);
+  custom.SetDrawPictures(1);
+  custom.SetStatePictures(LoadSkinBitmap(165), LoadSkinBitmap(166), LoadSkinBitmap(166), nullptr);
+  custom.SetCheckedPictures(LoadSkinBitmap(167), LoadSkinBitmap(168), LoadSkinBitmap(168), nullptr);
+  custom.SetChecked(panel_open);
+  custom.Draw(page.get());
+  if (!panel_open)
+    return page;
+
+  const int L0 = 70, L1 = 170, L2 = 60, L3 = 280;
+  auto check = [&](int l, int t, int r, int b, const wchar_t* text, bool checked) {
+    zel::CheckButtonCtrlEx c(nullptr, l, t, r, b);
+    c.SetCaption(text);
+    c.SetFormat(0x24);
+    c.SetFont(small);
+    c.SetStateColors(0x777777, 0x777777, 0x777777, 0x777777);
+    c.SetBoxPlacement(0, 3, 14, 14);
+    c.SetTextPlacement(20, 0, r - l - 25, 20);
+    c.SetDrawPictures(1);
+    c.SetStatePictures(LoadSkinBitmap(157), LoadSkinBitmap(158), LoadSkinBitmap(159), nullptr);
+    c.SetCheckedPictures(LoadSkinBitmap(159), LoadSkinBitmap(160), LoadSkinBitmap(157), nullptr);
+    c.SetChecked(checked);
+    c.Draw(page.get());
+  };
+  auto link = [&](int l, int t, int r, int b, const wchar_t* text, bool hover) {
+    zel::HyLinkCtrlEx c(nullptr, l, t, r, b);
+    c.SetCaption(text);
+    c.SetFormat(0x24);
+    c.SetFont(small);
+    c.SetHoverFont(small_ul);
+    c.SetStateColors(0xE58C19, 0xE58C19, 0xE58C19, 0xE58C19);
+    if (hover)
+      c.OnMouseMove(l + 5, t + 5);
+    c.Draw(page.get());
+  };
+  check(44, 425, 44 + L0, 445, L"Accept", true);
+  link(44 + L0, 425, 44 + L0 + L1, 445, L"User License Agreement", true);
+  // The edit box is a real control; here a stand-in of its look.
+  page->FillRect({44, 460, 549, 486}, pw::Rgb(204, 208, 214));
+  page->FillRect({45, 461, 548, 485}, 0xFFFFFF);
+  pw::Rect path{50, 461, 545, 485};
+  page->DrawText(L"/opt/Brondel/Telviska", &path, 0x24, small.get(), 0x333333);
+  zel::ButtonCtrlEx browse(nullptr, 549, 460, 578, 486);
+  browse.SetDrawPictures(1);
+  browse.SetStatePictures(LoadSkinBitmap(171), LoadSkinBitmap(170), LoadSkinBitmap(169), nullptr);
+  browse.Draw(page.get());
+  check(44, 501, 411, 521, L"Create a desktop shortcut", true);
+  check(44, 536, 44 + L2, 556, L"Join", false);
+  link(44 + L2, 536, 44 + L2 + L3, 556, L"User Experience Improvement Program", false);
+  return page;
+}
+
 int WriteSheet(const std::string& folder, const std::string& out) {
   namespace pw = zel::platform;
   RegisterFolder(folder);
@@ -736,7 +879,7 @@ int WriteSheet(const std::string& folder, const std::string& out) {
     x += cell_w;
     row_h = std::max(row_h, p.height * scale);
   }
-  int sheet_h = y + row_h + 60 + 260;
+  int sheet_h = y + row_h + 60 + 260 + 640 + 270;
   pw::Canvas sheet(width, sheet_h);
   sheet.FillRect({0, 0, width, sheet_h}, pw::Rgb(236, 239, 244));
   auto label = pw::CreateFont({L"Liberation Sans", -13});
@@ -792,6 +935,25 @@ int WriteSheet(const std::string& folder, const std::string& out) {
     pw::Canvas frame(420, 210);
     box.Compose(&frame);
     sheet.CopyFrom(frame, 20 + i * 450, by + 24, 420, 210);
+  }
+  // The wizard pages in place.
+  int py = by + 24 + 210 + 40;
+  pw::Rect pages{20, py - 8, width - 20, py + 20};
+  sheet.DrawText(L"The pictures in place: ready page, custom panel open, finish page", &pages,
+                 pw::kDtSingleLine, label.get(), pw::Rgb(70, 78, 92));
+  const bool kinds[][2] = {{false, false}, {true, false}};
+  int px = 20;
+  for (const auto& k : kinds) {
+    auto page = WizardPage(k[0], k[1]);
+    sheet.CopyFrom(*page, px, py + 24, page->width(), page->height());
+    px += page->width() + 20;
+  }
+  auto finish = WizardPage(false, true);
+  sheet.CopyFrom(*finish, 20, py + 24 + 405 + 20, finish->width(), finish->height());
+  if (const char* dir = std::getenv("ZEL_PAGES_DIR")) {
+    WizardPage(false, false)->SavePng(std::string(dir) + "/ready.png");
+    WizardPage(true, false)->SavePng(std::string(dir) + "/custom.png");
+    finish->SavePng(std::string(dir) + "/finish.png");
   }
   return sheet.SavePng(out) ? 0 : 1;
 }

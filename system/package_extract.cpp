@@ -325,6 +325,10 @@ HResult InstallFromPackage(const wchar_t* package_path, ProgressSink sink,
     out.Close();
     if (!written)
       WriteLog("Uninstaller not written: %s.", ToNarrow(uninstaller).c_str());
+    // Windows runs any .exe; here the program needs its execute bits.
+    fs::permissions(FsPath(uninstaller),
+                    fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::add, ec);
     WriteLog("Write uninstall bin.\n");
     if (WritePackageHeader((uninstaller + L".bin").c_str(), header) != kOk) {
       WriteLog("Header copy not written.");

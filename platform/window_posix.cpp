@@ -80,7 +80,7 @@ Registry& Windows() {
 std::atomic<bool> g_initialised{false};
 std::atomic<bool> g_display_ok{false};
 std::thread::id g_window_thread;
-std::once_flag g_init_once;
+std::mutex g_init_lock;
 std::atomic<std::uintptr_t> g_capture{0};
 
 std::shared_ptr<WindowImpl> Find(Hwnd window) {
@@ -489,13 +489,20 @@ GtkWidget* OuterOf(const WindowImpl& impl) {
 
 }  // namespace
 
+// A failed connection is tried again at the next call: the display may
+// come up later.
 bool InitWindowSystem() {
-  std::call_once(g_init_once, [] {
+  if (g_display_ok.load())
+    return true;
+  std::lock_guard<std::mutex> hold(g_init_lock);
+  if (g_display_ok.load())
+    return true;
+  EnsureFontAliases();
+  if (gtk_init_check(nullptr, nullptr) == TRUE) {
     g_window_thread = std::this_thread::get_id();
-    EnsureFontAliases();
-    g_display_ok = gtk_init_check(nullptr, nullptr) == TRUE;
     g_initialised = true;
-  });
+    g_display_ok = true;
+  }
   return g_display_ok.load();
 }
 

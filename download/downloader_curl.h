@@ -27,7 +27,7 @@
 
 namespace zel {
 
-class DownloaderCurl final : public IDownloader {
+class DownloaderCurl : public IDownloader {
  public:
   DownloaderCurl();
   DownloaderCurl(const DownloaderCurl&) = delete;

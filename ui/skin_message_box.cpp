@@ -202,7 +202,10 @@ void ShowSkinMessageBox(Hwnd owner, const std::wstring& title, const std::wstrin
   pw::DialogTemplate tmpl{SkinMessageBox::kDesignWidth, SkinMessageBox::kDesignHeight, title};
   pw::LResult result = pw::DialogBox(tmpl, owner, StaticProc, 0);
   if (result == -1) {
-    WriteLog("ShowSkinMessageBox: the box cannot be shown (no window system): %s",
+    const char* why = !pw::InitWindowSystem() ? "no window system"
+                      : !pw::IsWindowThread() ? "not called on the window thread"
+                                              : "the window cannot be made";
+    WriteLog("ShowSkinMessageBox: the box cannot be shown (%s): %s", why,
              pw::WideToUtf8(message).c_str());
   }
   // Escape ends the dialog without WM_CLOSE; the thread must be gone before

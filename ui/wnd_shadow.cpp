@@ -81,8 +81,9 @@ bool CWndShadow::Initialize(void*, const Api* api) {
     return false;
   p.initialised = true;
   p.api = api != nullptr ? *api : PlatformApi();
-  p.available = p.api.available != nullptr && p.api.available() && p.api.create != nullptr &&
-                p.api.update != nullptr;
+  p.available = p.api.available != nullptr && p.api.create != nullptr && p.api.update != nullptr &&
+                p.api.move != nullptr && p.api.show != nullptr && p.api.destroy != nullptr &&
+                p.api.available();
   return p.available;
 }
 

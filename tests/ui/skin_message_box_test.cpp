@@ -10,6 +10,7 @@
 
 #include "platform/text.h"
 #include "platform/window.h"
+#include "shell/log.h"
 #include "tests/common/sandbox.h"
 #include "tests/ui/xvfb_display.h"
 
@@ -69,8 +70,17 @@ TEST(SkinMessageBoxTest, WithoutAWindowSystemItReturnsAtOnce) {
   if (display != nullptr && *display != '\0')
     GTEST_SKIP() << "a display is set";
   ::unsetenv("WAYLAND_DISPLAY");
-  ShowSkinMessageBox(nullptr, L"t", L"m", L"OK");
-  SUCCEED();
+  static std::string last;
+  ILog::Instance().SetSink(+[](const char* line) {
+    last = line;
+    return 1;
+  });
+  ShowSkinMessageBox(nullptr, L"t", L"Not enough space", L"OK");
+  ILog::Instance().SetSink(nullptr);
+  EXPECT_NE(last.find("ShowSkinMessageBox: the box cannot be shown (no window system): "
+                      "Not enough space"),
+            std::string::npos)
+      << last;
 }
 
 // ---- On a real X server ----

@@ -2,7 +2,11 @@
 // at the size they are placed at.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/resources.h"
+#include "shell/log.h"
 #include "ui/common_dlg.h"
 
 namespace zel {
@@ -60,7 +64,15 @@ TEST(SkinTest, WindowIconIsThere) {
   EXPECT_FALSE(platform::FindResource(107, "ICON").empty());
 }
 
+std::vector<std::string> g_lines;
+int Keep(const char* line) {
+  g_lines.emplace_back(line);
+  return 1;
+}
+
 TEST(SkinTest, MissingOrBrokenPictureLeavesNothing) {
+  g_lines.clear();
+  ILog::Instance().SetSink(Keep);
   BMData data;
   ASSERT_TRUE(data.Load(190));
   EXPECT_FALSE(data.Load(99999));
@@ -73,6 +85,12 @@ TEST(SkinTest, MissingOrBrokenPictureLeavesNothing) {
   platform::RegisterResources(kBroken, 1);
   EXPECT_EQ(LoadSkinBitmap(99998), nullptr);
   EXPECT_FALSE(data.Load(99998));
+  ILog::Instance().SetSink(nullptr);
+  // Each failure says which picture and why.
+  ASSERT_GE(g_lines.size(), 3u);
+  EXPECT_NE(g_lines[0].find("LoadSkinBitmap(99999): no such picture resource"), std::string::npos);
+  EXPECT_NE(g_lines.back().find("LoadSkinBitmap(99998): the picture resource is unreadable"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -137,13 +137,17 @@ class ConsoleParser {
   }
 
   void Inspect(std::string_view piece) {
+    // Before this line 7-Zip shows its scan of the drive, which is no
+    // extraction progress.
+    if (StartsWith(piece, "Extracting archive:"))
+      extracting_ = true;
     std::string_view rest;
     std::optional<std::uint64_t> number = LeadingNumber(piece, &rest);
-    if (number && StartsWith(rest, "%")) {
+    if (number && extracting_ && StartsWith(rest, "%")) {
       Progress(std::min<std::uint64_t>(*number, 100));
       return;
     }
-    if (number && StartsWith(rest, "M ") && !seen_percent_) {
+    if (number && extracting_ && StartsWith(rest, "M ") && !seen_percent_) {
       // The total is unknown: 7-Zip counts MiB instead.
       Progress(*number);
       return;
@@ -179,6 +183,7 @@ class ConsoleParser {
   std::uint64_t archive_errors_ = 0;
   std::uint64_t last_progress_ = 0;
   bool seen_percent_ = false;
+  bool extracting_ = false;
   std::vector<std::string> messages_;
 };
 

@@ -14,12 +14,16 @@
 
 namespace {
 
+// One scratch file per process, removed at exit.
+struct Scratch {
+  Scratch() : path(zel::ToWide("/tmp/zel-fuzz-" + std::to_string(::getpid()) + ".pkg")) {}
+  ~Scratch() { std::remove(zel::ToNarrow(path).c_str()); }
+  std::wstring path;
+};
+
 const std::wstring& ScratchPath() {
-  static const std::wstring path = [] {
-    std::string p = "/tmp/zel-fuzz-" + std::to_string(::getpid()) + ".pkg";
-    return zel::ToWide(p);
-  }();
-  return path;
+  static const Scratch scratch;
+  return scratch.path;
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
 #include "tests/ui/xvfb_display.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
 extern char** environ;
 
@@ -19,11 +17,6 @@ namespace {
 pid_t g_server = 0;
 std::string g_error;
 std::once_flag g_once;
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
 
 std::string FindProgram(const char* name) {
   for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
@@ -48,38 +41,45 @@ void Start() {
     g_error = "Xvfb is not installed (scripts/setup.sh installs it)";
     return;
   }
-  // A display number nobody uses: no socket and no lock file.
-  int number = 0;
-  for (int n = 100 + (::getpid() % 400); n < 1000; ++n) {
-    if (!Exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
-        !Exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-      number = n;
-      break;
-    }
-  }
-  if (number == 0) {
-    g_error = "no free display number";
+  // Xvfb picks a free display number itself and reports it on a pipe, so
+  // parallel test processes never race for one.
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    g_error = "no pipe for Xvfb";
     return;
   }
-  std::string display = ":" + std::to_string(number);
+  std::string fd_text = std::to_string(fds[1]);
   std::string screen = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-  const char* argv[] = {xvfb.c_str(), display.c_str(), "-screen", "0",  screen.c_str(),
-                        "-nolisten",  "tcp",           "-dpi",    "96", nullptr};
+  const char* argv[] = {xvfb.c_str(), "-displayfd",   fd_text.c_str(), "-screen",
+                        "0",          screen.c_str(), "-nolisten",     "tcp",
+                        "-dpi",       "96",           nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
   pid_t pid = 0;
-  if (::posix_spawn(&pid, xvfb.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+  int rc = ::posix_spawn(&pid, xvfb.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  if (rc != 0) {
+    ::close(fds[0]);
     g_error = "Xvfb cannot be started";
     return;
   }
   g_server = pid;
   std::atexit(StopServer);
-  std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-  for (int i = 0; i < 200 && !Exists(socket); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  if (!Exists(socket)) {
-    g_error = "Xvfb did not come up on " + display;
+  std::string number;
+  struct pollfd wait_for {
+    fds[0], POLLIN, 0
+  };
+  char c = 0;
+  while (::poll(&wait_for, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+    number += c;
+  ::close(fds[0]);
+  if (number.empty()) {
+    g_error = "Xvfb did not report its display";
     return;
   }
+  std::string display = ":" + number;
   ::setenv("DISPLAY", display.c_str(), 1);
   ::unsetenv("WAYLAND_DISPLAY");
   ::setenv("GDK_BACKEND", "x11", 1);

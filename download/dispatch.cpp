@@ -119,6 +119,11 @@ DownloaderCurl::Visit DownloaderCurl::VisitItem(std::int32_t id) {
       retire = &item;
       retire_as = Replaced;
     } else if (status == E_Status_Runing) {
+      // A transfer that got nothing since the last pass has no speed now;
+      // its last block's speed would keep a stalled mirror looking fastest.
+      if (IsStalled(platform::TickCountMs(), item.tick_last, timing_.dispatch_interval_ms)) {
+        item.speed = 0;
+      }
       if (PastShare(downloaded_, total_, timing_.stall_share))
         return Visit::kNext;
       if (cdn_.valid && std::strcmp(item.url, cdn_.url) == 0)
@@ -196,11 +201,16 @@ const char* DownloaderCurl::GetBestURLLocked(const char* excluded) {
 void DownloaderCurl::CheckFinish(DownloadItem* item) {
   WriteLog("Download_CheckFinish.\n");
   std::lock_guard<std::mutex> hold(lock_);
+  --unchecked_transfers_;
   NotifyLocked(kNotifyItemEnded, static_cast<unsigned>(item->id), reinterpret_cast<long>(item));
   TryFinishLocked();
 }
 
 void DownloaderCurl::TryFinishLocked() {
+  // A transfer that has let go of its handle but not yet reported its end
+  // will check again itself; its notification 7 comes before the finish.
+  if (unchecked_transfers_ > 0 && !HasHandleLocked())
+    return;
   for (const auto& [id, other] : table_) {
     if (other.handle.load() != nullptr) {
       WriteLog("Download_CheckFinish : continue. now wait (%d).\n", id);
@@ -221,6 +231,14 @@ void DownloaderCurl::TryFinishLocked() {
     if (CheckHashLocked(true) == Verdict::kPass)
       FinishRunLocked();
   }
+}
+
+bool DownloaderCurl::HasHandleLocked() const {
+  for (const auto& [id, item] : table_) {
+    if (item.handle.load() != nullptr)
+      return true;
+  }
+  return false;
 }
 
 DownloaderCurl::Verdict DownloaderCurl::CheckHashLocked(bool repair) {

@@ -27,6 +27,7 @@ struct DownloaderCurl::TransferState {
   std::uint64_t body_offset = 0;  // file offset of the next body byte
   std::int64_t range_first = -1;  // from Content-Range of the current response
   long http_status = 0;
+  bool timed_out = false;  // aborted by the stop check for receiving nothing
 };
 
 namespace {
@@ -401,9 +402,8 @@ HResult DownloaderCurl::BeginDownload(DownloadConfig& config) {
   total_ = 0;
   downloaded_ = 0;
   std::uint32_t total = static_cast<std::uint32_t>(config_.size);
-  try {
-    buffer_ = std::make_unique<std::uint8_t[]>(total);  // zero-filled
-  } catch (const std::bad_alloc&) {
+  buffer_.reset(static_cast<std::uint8_t*>(std::calloc(total, 1)));
+  if (!buffer_) {
     WriteLog("Download_BeginDownload : no memory for %u bytes.\n", total);
     error_ = static_cast<std::int32_t>(DownloadError::DownloadMallocError);
     return kPointer;
@@ -507,6 +507,7 @@ void DownloaderCurl::StartWorkerLocked(DownloadItem* item) {
   Worker worker;
   worker.done = std::make_shared<std::atomic<bool>>(false);
   item->thread = ++thread_serial_;
+  ++unchecked_transfers_;
   worker.thread = std::thread([this, item, done = worker.done] {
     TransferThread(item);
     *done = true;
@@ -533,6 +534,8 @@ void DownloaderCurl::TransferThread(DownloadItem* item) {
   CURL* h = static_cast<CURL*>(item->handle.load());
   if (h == nullptr) {
     WriteLog("Download_Internal Error : pItem curl == NULL.\n");
+    std::lock_guard<std::mutex> hold(lock_);
+    --unchecked_transfers_;
     return;
   }
   TransferState state;
@@ -544,6 +547,8 @@ void DownloaderCurl::TransferThread(DownloadItem* item) {
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &state);
   CURLcode code = curl_easy_perform(h);
+  if (code == CURLE_ABORTED_BY_CALLBACK && state.timed_out)
+    code = CURLE_OPERATION_TIMEDOUT;
   std::int32_t result = code;
   // A body that ended before the range did is a failure to continue from,
   // not a success (an error page without a body, a short answer).
@@ -600,6 +605,14 @@ int DownloaderCurl::OnProgress(void* user, double, double, double, double) {
   std::int32_t status = state->item->status.load();
   bool stop = status == E_Status_StopByDispatch || status == E_Status_Fail ||
               !state->engine->running_.load();
+  // libcurl's own low-speed check averages over a window and fires several
+  // seconds late; nothing at all for the low-speed time is the same verdict.
+  std::uint32_t quiet = platform::TickCountMs() - state->item->tick_last.load();
+  if (!stop &&
+      quiet >= static_cast<std::uint32_t>(state->engine->timing_.low_speed_time_s) * 1000u) {
+    state->timed_out = true;
+    stop = true;
+  }
   return stop ? 1 : 0;
 }
 

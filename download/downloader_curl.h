@@ -13,6 +13,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -100,6 +101,7 @@ class DownloaderCurl : public IDownloader {
   void CheckFinish(DownloadItem* item);
   // Verifies (and finishes or repairs) once no transfer is left.
   void TryFinishLocked();
+  bool HasHandleLocked() const;
   Verdict CheckHashLocked(bool repair);
   HResult RepairDataLocked(std::uint32_t first, std::uint32_t last);
   const char* GetBestURLLocked(const char* excluded);
@@ -131,7 +133,12 @@ class DownloaderCurl : public IDownloader {
   UrlCfg cdn_;  // the CDN entry; valid says whether there is one
 
   JFile file_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
+  struct FreeDeleter {
+    void operator()(std::uint8_t* block) const { std::free(block); }
+  };
+  // calloc: zero pages come from the system as they are first written, so a
+  // large file costs no up-front fill.
+  std::unique_ptr<std::uint8_t, FreeDeleter> buffer_;
   std::atomic<std::uint32_t> total_{0};
   std::atomic<std::uint32_t> downloaded_{0};
   std::atomic<std::int32_t> segment_count_{0};
@@ -162,6 +169,8 @@ class DownloaderCurl : public IDownloader {
   std::thread dispatcher_;
   std::vector<Worker> workers_;
   std::int32_t thread_serial_ = 0;
+  // Transfer threads started whose end-of-transfer check has not run yet.
+  std::int32_t unchecked_transfers_ = 0;
 };
 
 }  // namespace zel

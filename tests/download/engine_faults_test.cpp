@@ -71,7 +71,7 @@ struct StallLeftAlone {
   bool cdn_is_second;
 };
 
-TEST(EngineFaultsTest, StallsPastNinetyPercentOrOnTheCdnAreLeftToLibcurl) {
+TEST(EngineFaultsTest, StallsPastNinetyPercentOrOnTheCdnAreLeftToTheLowSpeedAbort) {
   // Items are about 786 KiB: a stall at 700000 leaves under 10 % missing.
   const StallLeftAlone cases[] = {
       {"past 90 %", {"stall_after=700000", ""}, false},

@@ -6,7 +6,7 @@ function(zel_embed_resources target)
   cmake_parse_arguments(ARG "" "" "ENTRIES" ${ARGN})
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.cpp)
   set(files)
-  set(spec)
+  set(entries)
   foreach(entry IN LISTS ARG_ENTRIES)
     string(REGEX MATCH "^([0-9]+):([A-Za-z0-9_]+):(.+)$" _ ${entry})
     if(NOT CMAKE_MATCH_3)
@@ -17,12 +17,12 @@ function(zel_embed_resources target)
       set(file ${CMAKE_CURRENT_SOURCE_DIR}/${file})
     endif()
     list(APPEND files ${file})
-    list(APPEND spec "${CMAKE_MATCH_1}:${CMAKE_MATCH_2}:${file}")
+    list(APPEND entries "${CMAKE_MATCH_1}:${CMAKE_MATCH_2}:${file}")
   endforeach()
-  string(REPLACE ";" "|" spec_arg "${spec}")
+  string(REPLACE ";" "|" entries_arg "${entries}")
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${CMAKE_COMMAND} -DOUT=${out} "-DENTRIES=${spec_arg}" -P ${ZEL_EMBED_SCRIPT}
+    COMMAND ${CMAKE_COMMAND} -DOUT=${out} "-DENTRIES=${entries_arg}" -P ${ZEL_EMBED_SCRIPT}
     DEPENDS ${files} ${ZEL_EMBED_SCRIPT}
     COMMENT "Embedding resources into ${target}"
     VERBATIM)

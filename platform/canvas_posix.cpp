@@ -63,7 +63,7 @@ class TextLayout {
     pango_layout_set_font_description(
         layout_, font != nullptr ? static_cast<const PangoFontDescription*>(font->native())
                                  : engine.fallback);
-    if (font != nullptr && font->spec().underline) {
+    if (font != nullptr && font->description().underline) {
       PangoAttrList* attrs = pango_attr_list_new();
       pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
       pango_layout_set_attributes(layout_, attrs);

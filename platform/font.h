@@ -21,12 +21,12 @@ struct FontSpec {
 
 class Font {
  public:
-  explicit Font(const FontSpec& spec);
+  explicit Font(const FontSpec& wanted);
   ~Font();
   Font(const Font&) = delete;
   Font& operator=(const Font&) = delete;
 
-  const FontSpec& spec() const { return spec_; }
+  const FontSpec& description() const { return spec_; }
   // Em height in pixels used for layout.
   int pixel_size() const { return pixel_size_; }
   // The toolkit's description (a PangoFontDescription*), for the drawing code.
@@ -42,7 +42,7 @@ using FontHandle = std::shared_ptr<const Font>;
 
 // CreateFontIndirectW. Never fails: an unknown face falls back to the
 // default sans face at text layout time.
-FontHandle CreateFont(const FontSpec& spec);
+FontHandle CreateFont(const FontSpec& wanted);
 
 // MulDiv: a * b / c rounded to nearest, computed in 64 bits; -1 when c is 0.
 int MulDiv(int a, int b, int c);

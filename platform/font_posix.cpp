@@ -66,15 +66,15 @@ void EnsureFontAliases() {
   });
 }
 
-Font::Font(const FontSpec& spec) : spec_(spec), pixel_size_(PixelSizeFor(spec.height)) {
+Font::Font(const FontSpec& wanted) : spec_(wanted), pixel_size_(PixelSizeFor(wanted.height)) {
   EnsureFontAliases();
   PangoFontDescription* d = pango_font_description_new();
-  std::string face = WideToUtf8(spec.face);
+  std::string face = WideToUtf8(wanted.face);
   pango_font_description_set_family(d, face.empty() ? "sans-serif" : face.c_str());
   pango_font_description_set_absolute_size(d, static_cast<double>(pixel_size_) * PANGO_SCALE);
   pango_font_description_set_weight(d,
-                                    spec.weight >= 600 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-  pango_font_description_set_style(d, spec.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+                                    wanted.weight >= 600 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_style(d, wanted.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
   description_ = d;
 }
 
@@ -84,8 +84,8 @@ Font::~Font() {
   }
 }
 
-FontHandle CreateFont(const FontSpec& spec) {
-  return std::make_shared<const Font>(spec);
+FontHandle CreateFont(const FontSpec& wanted) {
+  return std::make_shared<const Font>(wanted);
 }
 
 int MulDiv(int a, int b, int c) {

@@ -192,13 +192,13 @@ struct SpawnSpec {
 // fork + exec with a close-on-exec pipe that carries exec's errno back, so
 // the caller learns whether the program really started. Only
 // async-signal-safe calls run between fork and exec. 0 or an errno value.
-int Spawn(const SpawnSpec& spec, pid_t* out_pid) {
+int Spawn(const SpawnSpec& plan, pid_t* out_pid) {
   std::vector<char*> argv;
-  for (const std::string& a : spec.argv)
+  for (const std::string& a : plan.argv)
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
-  for (const std::string& e : spec.env)
+  for (const std::string& e : plan.env)
     envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
@@ -219,7 +219,7 @@ int Spawn(const SpawnSpec& spec, pid_t* out_pid) {
       (void)ignored;
       ::_exit(127);
     };
-    if (spec.detach) {
+    if (plan.detach) {
       // The grandchild runs the program; it belongs to init, not to us.
       pid_t grandchild = ::fork();
       if (grandchild < 0)
@@ -235,32 +235,32 @@ int Spawn(const SpawnSpec& spec, pid_t* out_pid) {
     std::memset(&dfl, 0, sizeof(dfl));
     dfl.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &dfl, nullptr);
-    if (spec.user != nullptr) {
-      if (::setgroups(spec.user->groups.size(), spec.user->groups.data()) != 0)
+    if (plan.user != nullptr) {
+      if (::setgroups(plan.user->groups.size(), plan.user->groups.data()) != 0)
         fail(errno);
-      if (::setgid(spec.user->gid) != 0)
+      if (::setgid(plan.user->gid) != 0)
         fail(errno);
-      if (::setuid(spec.user->uid) != 0)
+      if (::setuid(plan.user->uid) != 0)
         fail(errno);
     }
-    if (!spec.folder.empty() && ::chdir(spec.folder.c_str()) != 0) {
+    if (!plan.folder.empty() && ::chdir(plan.folder.c_str()) != 0) {
       int err = errno;
-      if (spec.fallback_folder.empty())
+      if (plan.fallback_folder.empty())
         fail(err);
-      if (::chdir(spec.fallback_folder.c_str()) != 0 && ::chdir("/") != 0)
+      if (::chdir(plan.fallback_folder.c_str()) != 0 && ::chdir("/") != 0)
         fail(err);
     }
     int null_fd = ::open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
       ::dup2(null_fd, 0);
-      if (spec.quiet) {
+      if (plan.quiet) {
         ::dup2(null_fd, 1);
         ::dup2(null_fd, 2);
       }
       if (null_fd > 2)
         ::close(null_fd);
     }
-    ::execve(spec.path.c_str(), argv.data(), envp.data());
+    ::execve(plan.path.c_str(), argv.data(), envp.data());
     fail(errno);
   }
   ::close(fds[1]);
@@ -272,11 +272,11 @@ int Spawn(const SpawnSpec& spec, pid_t* out_pid) {
   ::close(fds[0]);
   if (n != static_cast<ssize_t>(sizeof(err)))
     err = 0;  // closed by a successful exec
-  if (spec.detach || err != 0) {
+  if (plan.detach || err != 0) {
     int status;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (spec.detach)
+    if (plan.detach)
       pid = -1;
   }
   if (err == 0 && out_pid != nullptr)
@@ -583,17 +583,17 @@ int ShellExecute(const ShellExecuteRequest& request, Process* process) {
   if (file.empty())
     return 2;
 
-  SpawnSpec spec;
-  spec.env = CurrentEnvironment();
-  spec.folder = WideToUtf8(request.folder);
-  spec.detach = process == nullptr;
+  SpawnSpec plan;
+  plan.env = CurrentEnvironment();
+  plan.folder = WideToUtf8(request.folder);
+  plan.detach = process == nullptr;
 
   std::string program = LooksLikeAddress(file) ? std::string() : FindInPath(file);
   if (!program.empty() && IsExecutableFile(program)) {
-    spec.path = program;
-    spec.argv.push_back(program);
+    plan.path = program;
+    plan.argv.push_back(program);
     for (const std::wstring& arg : SplitCommandLine(request.parameters)) {
-      spec.argv.push_back(WideToUtf8(arg));
+      plan.argv.push_back(WideToUtf8(arg));
     }
   } else {
     struct stat st;
@@ -603,11 +603,11 @@ int ShellExecute(const ShellExecuteRequest& request, Process* process) {
     std::string opener = FindInPath("xdg-open");
     if (opener.empty())
       return 31;
-    spec.path = opener;
-    spec.argv = {opener, file};
+    plan.path = opener;
+    plan.argv = {opener, file};
   }
   pid_t pid = -1;
-  int err = Spawn(spec, &pid);
+  int err = Spawn(plan, &pid);
   if (err != 0)
     return ShellResultOf(err);
   if (process != nullptr)
@@ -618,15 +618,15 @@ int ShellExecute(const ShellExecuteRequest& request, Process* process) {
 std::optional<int> RunQuietly(const std::vector<std::string>& argv, std::uint32_t timeout_ms) {
   if (argv.empty())
     return std::nullopt;
-  SpawnSpec spec;
-  spec.path = FindInPath(argv[0]);
-  if (spec.path.empty())
+  SpawnSpec plan;
+  plan.path = FindInPath(argv[0]);
+  if (plan.path.empty())
     return std::nullopt;
-  spec.argv = argv;
-  spec.env = CurrentEnvironment();
-  spec.quiet = true;
+  plan.argv = argv;
+  plan.env = CurrentEnvironment();
+  plan.quiet = true;
   pid_t pid = -1;
-  if (Spawn(spec, &pid) != 0)
+  if (Spawn(plan, &pid) != 0)
     return std::nullopt;
   Process process;
   ProcessLauncher::Adopt(&process, pid);
@@ -690,35 +690,35 @@ std::optional<UserIdentity> GetShellUserToken() {
 
 bool StartProcessAsUser(const UserIdentity& user, const std::wstring& file,
                         const std::wstring& parameters, const std::wstring& folder) {
-  SpawnSpec spec;
-  spec.path = WideToUtf8(file);
-  if (spec.path.empty())
+  SpawnSpec plan;
+  plan.path = WideToUtf8(file);
+  if (plan.path.empty())
     return false;
-  spec.argv.push_back(spec.path);
+  plan.argv.push_back(plan.path);
   for (const std::wstring& arg : SplitCommandLine(parameters))
-    spec.argv.push_back(WideToUtf8(arg));
-  spec.env = CurrentEnvironment();
-  SetEnv(&spec.env, "HOME", user.home);
-  SetEnv(&spec.env, "USER", user.name);
-  SetEnv(&spec.env, "LOGNAME", user.name);
+    plan.argv.push_back(WideToUtf8(arg));
+  plan.env = CurrentEnvironment();
+  SetEnv(&plan.env, "HOME", user.home);
+  SetEnv(&plan.env, "USER", user.name);
+  SetEnv(&plan.env, "LOGNAME", user.name);
   const std::string runtime = "/run/user/" + std::to_string(user.uid);
   struct stat st;
   if (::stat(runtime.c_str(), &st) == 0 && st.st_uid == user.uid) {
-    SetEnv(&spec.env, "XDG_RUNTIME_DIR", runtime);
+    SetEnv(&plan.env, "XDG_RUNTIME_DIR", runtime);
   } else {
-    UnsetEnv(&spec.env, "XDG_RUNTIME_DIR");
+    UnsetEnv(&plan.env, "XDG_RUNTIME_DIR");
   }
   if (folder.empty()) {
     char cwd[4096];
     if (::getcwd(cwd, sizeof(cwd)) != nullptr)
-      spec.folder = cwd;
+      plan.folder = cwd;
   } else {
-    spec.folder = WideToUtf8(folder);
+    plan.folder = WideToUtf8(folder);
   }
-  spec.fallback_folder = folder.empty() ? user.home : std::string();
-  spec.user = &user;
-  spec.detach = true;
-  return Spawn(spec, nullptr) == 0;
+  plan.fallback_folder = folder.empty() ? user.home : std::string();
+  plan.user = &user;
+  plan.detach = true;
+  return Spawn(plan, nullptr) == 0;
 }
 
 }  // namespace zel::platform

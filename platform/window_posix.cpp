@@ -1084,7 +1084,7 @@ void SetWindowFont(Hwnd window, const FontHandle& font) {
   RunOnWindowThread([&] {
     if (impl->destroyed)
       return;
-    std::string css = "* { font-family: \"" + WideToUtf8(font->spec().face) +
+    std::string css = "* { font-family: \"" + WideToUtf8(font->description().face) +
                       "\"; font-size: " + std::to_string(font->pixel_size()) + "px; }";
     ApplyCss(*impl, impl->widget, css);
   });

@@ -65,6 +65,18 @@ TEST(EngineFaultsTest, StalledTransferIsReplaced) {
   EXPECT_TRUE(log.Contains("stalled at 200000, handed over")) << "no stall was handled";
 }
 
+TEST(EngineFaultsTest, SlowFirstByteCountsAsAStall) {
+  std::string data = test::PackageBytes(kSize);
+  TestMirrors mirrors;
+  ASSERT_TRUE(mirrors.Start(data, {"delay_ms=4000,faults_for=2", ""})) << mirrors.error();
+  test::LogCapture log;
+  EngineRun run;
+  Outcome outcome = RunToEnd(run, test::MakeConfigXml(data, mirrors.Urls()));
+  EXPECT_EQ(outcome.status, kDownloadFinished);
+  EXPECT_TRUE(outcome.file == data);
+  EXPECT_TRUE(log.Contains("stalled at 0, handed over"));
+}
+
 struct StallLeftAlone {
   const char* name;
   std::vector<std::string> specs;

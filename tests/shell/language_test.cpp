@@ -362,64 +362,6 @@ TEST(LanguageTableParseTest, RefusesDamagedTablesWhole) {
 
 // ---- The sixteen builtin tables ----
 
-// Rough advance widths in ems until the UI toolkit can measure with the real
-// font: full-width characters one em, Latin and Cyrillic by letter class.
-double AdvanceEm(wchar_t c) {
-  if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-      (c >= 0xFFE0 && c <= 0xFFE6)) {
-    return 1.0;
-  }
-  if (c == L' ' || c == 0xA0)
-    return 0.27;
-  if (std::wstring_view(L"iljI.,:;'!|íìîïı").find(c) != std::wstring_view::npos)
-    return 0.25;
-  if (std::wstring_view(L"frtJł()-\"ř").find(c) != std::wstring_view::npos)
-    return 0.35;
-  if (std::wstring_view(L"mwMWшщжыюМШЩЖЮ").find(c) != std::wstring_view::npos)
-    return 0.85;
-  const bool upper = (c >= L'A' && c <= L'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
-                     (c >= 0x100 && c <= 0x17F && c % 2 == 0) || (c >= 0x400 && c <= 0x42F);
-  return upper ? 0.65 : 0.53;
-}
-
-double EstimatedWidth(const std::wstring& text, double em_pixels) {
-  double ems = 0;
-  for (wchar_t c : text)
-    ems += AdvanceEm(c);
-  return ems * em_pixels;
-}
-
-// Where a text is drawn and how wide that place is, from the page layout.
-struct Placement {
-  int id;
-  const char* where;
-  double em_pixels;  // 14: the small font and font B; 27: the button font; 12: the label font
-  int (*width)(Language);
-  int lines;
-};
-
-constexpr double kSmall = 14, kButton = 27, kLabel = 12;
-const Placement kPlacements[] = {
-    {0, "install button", kButton, [](Language l) { return LayoutWidthOf(l, 4) - 4; }, 1},
-    {14, "install button (retry)", kButton, [](Language l) { return LayoutWidthOf(l, 4) - 4; }, 1},
-    {1, "custom button", kSmall, [](Language) { return 119; }, 1},
-    {2, "accept box", kSmall, [](Language l) { return LayoutWidthOf(l, 0) - 25; }, 1},
-    {3, "licence link", kSmall, [](Language l) { return LayoutWidthOf(l, 1); }, 1},
-    {4, "desktop box", kSmall, [](Language) { return 367 - 25; }, 1},
-    {7, "join box", kSmall, [](Language l) { return LayoutWidthOf(l, 2) - 25; }, 1},
-    {8, "experience link", kSmall, [](Language l) { return LayoutWidthOf(l, 3); }, 1},
-    {41, "retry text", kSmall, [](Language) { return 622 - 60; }, 3},
-    {44, "progress text", kSmall, [](Language) { return 622 - 80; }, 1},
-    {45, "progress text", kSmall, [](Language) { return 622 - 80; }, 1},
-    {49, "countdown", kSmall, [](Language) { return 616; }, 1},
-    {50, "progress text", kSmall, [](Language) { return 300; }, 1},
-    {51, "version label", kLabel, [](Language) { return 200; }, 1},
-};
-// The estimate is coarse; a text may overrun it by this share.
-constexpr double kEstimateSlack = 1.10;
-
 int Count(const std::wstring& text, const std::wstring& what) {
   int n = 0;
   for (std::size_t pos = text.find(what); pos != std::wstring::npos;
@@ -535,25 +477,8 @@ TEST_F(LanguageTest, EnglishTableIsTheProductsOwn) {
   EXPECT_EQ(english.at(51), L"official");
 }
 
-// Character-count estimate, not a font measurement: see AdvanceEm.
-TEST_F(LanguageTest, TextsFitTheirControls) {
-  for (const LanguageInfo& info : AllLanguages()) {
-    SCOPED_TRACE(info.code);
-    std::map<int, std::wstring> texts = TextsOf(Language::kEnglish);
-    for (const auto& [id, text] : TextsOf(info.language))
-      texts[id] = text;
-    for (const Placement& p : kPlacements) {
-      std::wstring text = texts.at(p.id);
-      if (p.id == 49)
-        text = ReplaceAll(text, L"XXX", L"30");
-      if (p.id == 51)
-        text = L"1.0.0.5 " + text + L" (17/08/2020)";
-      const double width = EstimatedWidth(text, p.em_pixels);
-      const double room = static_cast<double>(p.width(info.language)) * p.lines * kEstimateSlack;
-      EXPECT_LE(width, room) << "text " << p.id << " in the " << p.where << ": " << ToNarrow(text);
-    }
-  }
-}
+// Whether every text fits the control it is drawn into is measured in the
+// UI font by language_fit_tests (language_fit_test.cpp).
 
 }  // namespace
 }  // namespace zel

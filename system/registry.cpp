@@ -225,7 +225,10 @@ void WriteUninstallEntry(const UninstallEntry& entry, const std::wstring& instal
   const std::string key = UninstallKeyName(entry.product_name, entry.is64bit);
   const std::string folder = ToNarrow(install_path);
   const std::string icon = ToNarrow(PathJoin(install_path, ToWide(main_exe)));
-  const std::string uninstaller = "\"" + ToNarrow(PathJoin(install_path, kUninstallerName)) + "\"";
+  // Built piece by piece: GCC 12 at -O3 misreads "x" + s + "x" as overlapping.
+  std::string uninstaller = "\"";
+  uninstaller += ToNarrow(PathJoin(install_path, kUninstallerName));
+  uninstaller += '"';
 
   SetUninstallString(key, "DisplayIcon", icon);
   SetUninstallString(key, "Version", entry.version);

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "download/url_util.h"
 #include "platform/clock.h"
 
 namespace zel {
@@ -151,24 +152,9 @@ std::string ResolveHost(const std::string& name) {
   return platform::ResolveIpv4(name);
 }
 
-bool UrlHost(const std::string& url, std::string* host) {
-  static constexpr char kScheme[] = "http://";
-  static constexpr char kDownload[] = "/download/";
-  std::size_t scheme = url.find(kScheme);
-  if (scheme == std::string::npos)
-    return false;
-  std::size_t begin = scheme + sizeof(kScheme) - 1;
-  std::size_t end = url.find(kDownload, begin);
-  if (end == std::string::npos)
-    return false;
-  if (host != nullptr)
-    *host = url.substr(begin, end - begin);
-  return true;
-}
-
 bool PingUrl(const std::string& url, std::int32_t* ping_time) {
-  std::string host;
-  if (!UrlHost(url, &host))
+  const std::string host = UrlHost(url);
+  if (host.empty())
     return false;
   // The host text keeps its ":port"; names and addresses do not.
   std::string name = host;

@@ -63,10 +63,6 @@ class IcmpPinger {
 // The first IPv4 address of |name| as dotted text, "" when unresolvable.
 std::string ResolveHost(const std::string& name);
 
-// The host text of a download URL: between the first "http://" and the
-// first "/download/" after it; false when the URL has no such host.
-bool UrlHost(const std::string& url, std::string* host);
-
 // Pings the host of |url| (the address itself, then its resolved address,
 // 2000 ms each); on success stores the round trip in |ping_time|.
 bool PingUrl(const std::string& url, std::int32_t* ping_time);

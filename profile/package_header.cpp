@@ -13,28 +13,6 @@ ChoiceFlagsRecord g_choice_flags = {{'B', 'e', 'x', 'o', 'r', 'l', 'i', 'n'}, 1,
 
 const HeaderTemplateRecord g_header_template = {{'B', 'e', 'x', 'o', 'r', 'l', 'i', 'n'}};
 
-const LanguageLayoutRecord g_language_layout = {
-    {'B', 'e', 'x', 'o', 'r', 'l', 'i', 'n'},
-    {
-        {80, 280, 80, 460, 180, 180},    // Spanish, Catalan
-        {52, 95, 52, 170, 180, 180},     // Chinese, simplified
-        {52, 95, 52, 170, 180, 180},     // Chinese, traditional
-        {90, 270, 90, 360, 300, 180},    // Czech
-        {105, 190, 105, 450, 180, 180},  // German
-        {85, 220, 90, 420, 300, 180},    // French
-        {100, 220, 110, 410, 180, 180},  // Hungarian
-        {90, 270, 105, 480, 180, 180},   // Italian
-        {52, 165, 52, 295, 320, 180},    // Japanese
-        {103, 260, 103, 360, 180, 180},  // Dutch
-        {65, 130, 75, 360, 200, 180},    // Norwegian
-        {85, 260, 72, 300, 180, 180},    // Polish
-        {75, 230, 85, 470, 180, 180},    // Portuguese
-        {88, 360, 143, 400, 180, 180},   // Russian
-        {93, 160, 70, 320, 180, 180},    // Swedish
-        {75, 165, 55, 320, 240, 180},    // English
-    },
-};
-
 template <std::size_t N>
 bool Terminated(const char (&field)[N]) {
   return std::memchr(field, '\0', N) != nullptr;
@@ -111,13 +89,13 @@ const HeaderTemplateRecord& HeaderTemplate() {
 }
 
 const LanguageLayoutRecord& LanguageLayoutTable() {
-  return g_language_layout;
+  return LanguageLayoutRecordTable();
 }
 
 const std::int32_t* LanguageLayoutWidths(int record) {
   if (record < 0 || record >= kLayoutRecordCount)
     return nullptr;
-  return g_language_layout.widths[record];
+  return LanguageLayoutRecordTable().widths[record];
 }
 
 bool LoadInstallerVersionLabel(bool is64bit, const std::wstring& official,

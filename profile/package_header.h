@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "shell/language.h"
 #include "support/hresult.h"
 
 namespace zel {
@@ -137,10 +138,9 @@ enum LayoutRecordIndex : int {
   kLayoutEnglish,
 };
 
-struct LanguageLayoutRecord {
-  char marker[8];
-  std::int32_t widths[kLayoutRecordCount][kLayoutWidthCount];
-};
+// The record itself belongs to the language selection, which reads it.
+using LanguageLayoutRecord = LanguageLayoutRecords;
+static_assert(kLayoutRecordCount == kLanguageCount && kLayoutWidthCount == kLanguageWidthCount);
 const LanguageLayoutRecord& LanguageLayoutTable();
 // The widths of one language; null for an index outside the table.
 const std::int32_t* LanguageLayoutWidths(int record);

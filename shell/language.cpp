@@ -13,15 +13,9 @@
 namespace zel {
 namespace {
 
-// Control widths per language, in Language order. Marker-stamped like the
-// other parameter records so a tool can find and patch them in the
-// executable; only read here.
-struct LayoutRecords {
-  char marker[8];
-  std::int32_t widths[kLanguageCount][kLanguageWidthCount];
-};
-
-LayoutRecords g_layout_records = {
+// Initialised data, so the record sits in the program image where a tool
+// can patch it.
+LanguageLayoutRecords g_layout_records = {
     {'B', 'e', 'x', 'o', 'r', 'l', 'i', 'n'},
     {
         {80, 280, 80, 460, 180, 180},    // Spanish (and Catalan)
@@ -227,6 +221,10 @@ Language LanguageForLangId(std::uint16_t lang_id, const char** log_format) {
   if (log_format != nullptr)
     *log_format = kEnglishLogFormat;
   return Language::kEnglish;
+}
+
+const LanguageLayoutRecords& LanguageLayoutRecordTable() {
+  return g_layout_records;
 }
 
 std::int32_t LayoutWidthOf(Language language, int index) {

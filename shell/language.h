@@ -72,6 +72,14 @@ Language LanguageForLangId(std::uint16_t lang_id, const char** log_format = null
 // Value |index| of the language's layout record; 0 outside 0 to 5.
 std::int32_t LayoutWidthOf(Language language, int index);
 
+// The control widths of every language, in Language order, behind the
+// parameter-record marker so a tool can find and patch them in the program.
+struct LanguageLayoutRecords {
+  char marker[8];
+  std::int32_t widths[kLanguageCount][kLanguageWidthCount];
+};
+const LanguageLayoutRecords& LanguageLayoutRecordTable();
+
 struct LanguageRow {
   int id;
   std::wstring text;

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace zel::platform {
 namespace {
@@ -50,16 +51,6 @@ std::optional<long> ReadNumber(const fs::path& file) {
   return value;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // "aa:bb:cc:dd:ee:ff" (any number of pairs); anything malformed gives no
 // address rather than a wrong one.
 std::vector<std::uint8_t> ParseAddress(const std::string& text) {
@@ -69,8 +60,8 @@ std::vector<std::uint8_t> ParseAddress(const std::string& text) {
   for (std::size_t i = 0;;) {
     if (i + 2 > text.size())
       return {};
-    int hi = HexDigit(text[i]);
-    int lo = HexDigit(text[i + 1]);
+    int hi = HexDigitValue(text[i]);
+    int lo = HexDigitValue(text[i + 1]);
     if (hi < 0 || lo < 0)
       return {};
     bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));

@@ -167,16 +167,6 @@ std::string Serialize(const Node& root) {
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // Reads a quoted string at |*pos| of |line|; advances past it.
 bool ParseQuoted(std::string_view line, std::size_t* pos, std::string* out) {
   std::size_t i = *pos;
@@ -195,9 +185,9 @@ bool ParseQuoted(std::string_view line, std::size_t* pos, std::string* out) {
     char e = line[i++];
     if (e == '\\' || e == '"') {
       *out += e;
-    } else if (e == 'x' && i + 1 < line.size() && HexDigit(line[i]) >= 0 &&
-               HexDigit(line[i + 1]) >= 0) {
-      *out += static_cast<char>(HexDigit(line[i]) * 16 + HexDigit(line[i + 1]));
+    } else if (e == 'x' && i + 1 < line.size() && HexDigitValue(line[i]) >= 0 &&
+               HexDigitValue(line[i + 1]) >= 0) {
+      *out += static_cast<char>(HexDigitValue(line[i]) * 16 + HexDigitValue(line[i + 1]));
       i += 2;
     } else {
       return false;
@@ -237,7 +227,7 @@ bool ParseValueLine(std::string_view line, RegValue* value) {
   value->data.clear();
   value->data.reserve(hex.size() / 2);
   for (std::size_t k = 0; k < hex.size(); k += 2) {
-    int hi = HexDigit(hex[k]), lo = HexDigit(hex[k + 1]);
+    int hi = HexDigitValue(hex[k]), lo = HexDigitValue(hex[k + 1]);
     if (hi < 0 || lo < 0)
       return false;
     value->data += static_cast<char>(hi * 16 + lo);

@@ -12,6 +12,8 @@ namespace zel::platform {
 std::wstring Utf8ToWide(std::string_view text);
 // Unpaired surrogates and values past U+10FFFF become U+FFFD.
 std::string WideToUtf8(std::wstring_view text);
+// The value of one hexadecimal digit, or -1 for any other character.
+int HexDigitValue(char c);
 // Lower-cases with the C library's wide rules (CharLowerW's role).
 std::wstring ToLowerWide(std::wstring_view text);
 

@@ -78,15 +78,27 @@ std::string WideToUtf8(std::wstring_view text) {
   out.reserve(text.size());
   for (wchar_t w : text) {
     char32_t c = static_cast<char32_t>(w);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacement;
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+      c = kReplacement;
     AppendUtf8(out, c);
   }
   return out;
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
 std::wstring ToLowerWide(std::wstring_view text) {
   std::wstring out(text);
-  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  for (wchar_t& c : out)
+    c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
   return out;
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "download/downloader.h"
+#include "download/mirror_probe.h"
 #include "download/segment_plan.h"
 #include "download/url_util.h"
 #include "system/file_util.h"
@@ -65,6 +66,7 @@ class DownloaderCurl : public IDownloader {
   void SetTiming(const EngineTiming& timing) { timing_ = timing; }
   const EngineTiming& timing() const { return timing_; }
   void SetCdnMarkers(CdnMarkers markers) { cdn_markers_ = std::move(markers); }
+  void SetMirrorProbe(MirrorProbe probe) { probe_ = std::move(probe); }
 
  private:
   struct TransferState;
@@ -123,6 +125,7 @@ class DownloaderCurl : public IDownloader {
 
   EngineTiming timing_;
   CdnMarkers cdn_markers_;
+  MirrorProbe probe_;
   DownloadNotify notify_;
   std::string proxy_;
 

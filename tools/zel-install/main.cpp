@@ -471,6 +471,8 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Line by line, so the product's own output cannot overtake ours.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   Options options;
   const char* why = nullptr;
   if (!ParseOptions(argc, argv, &options, &why))

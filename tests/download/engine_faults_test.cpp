@@ -56,13 +56,13 @@ TEST(EngineFaultsTest, ResetMirrorIsContinuedOnAnotherUrl) {
 TEST(EngineFaultsTest, StalledTransferIsReplaced) {
   std::string data = test::PackageBytes(kSize);
   TestMirrors mirrors;
-  ASSERT_TRUE(mirrors.Start(data, {"stall_after=200000,faults_for=2", ""})) << mirrors.error();
+  ASSERT_TRUE(mirrors.Start(data, {"stall_after=50000,faults_for=2", ""})) << mirrors.error();
   test::LogCapture log;
   EngineRun run;
   Outcome outcome = RunToEnd(run, test::MakeConfigXml(data, mirrors.Urls()));
   EXPECT_EQ(outcome.status, kDownloadFinished);
   EXPECT_TRUE(outcome.file == data);
-  EXPECT_TRUE(log.Contains("stalled at 200000, handed over")) << "no stall was handled";
+  EXPECT_TRUE(log.Contains("stalled at 50000, handed over")) << "no stall was handled";
 }
 
 TEST(EngineFaultsTest, SlowFirstByteCountsAsAStall) {
@@ -171,7 +171,7 @@ TEST(EngineFaultsTest, RangeIgnoredOrOverrunWritesOnlyTheRequestedBytes) {
 TEST(EngineFaultsTest, ErrorAnswersAreNeverWrittenAsData) {
   std::string data = test::PackageBytes(kSize);
   TestMirrors mirrors;
-  ASSERT_TRUE(mirrors.Start(data, {"status=500", ""})) << mirrors.error();
+  ASSERT_TRUE(mirrors.Start(data, {"get_status=500", ""})) << mirrors.error();
   test::LogCapture log;
   EngineRun run;
   Outcome outcome = RunToEnd(run, test::MakeConfigXml(data, mirrors.Urls()));

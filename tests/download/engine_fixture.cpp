@@ -112,6 +112,17 @@ bool TestMirrors::Start(const std::string& data, const std::vector<std::string>&
   return process_.Start(ZEL_MIRROR_SERVER_PATH, file, "pkg.bin", specs, folder + "/requests.log");
 }
 
+int TestMirrors::RangeRequests(int mirror) const {
+  int count = 0;
+  for (const mirror::LoggedRequest& request : process_.Requests()) {
+    if ((mirror < 0 || request.mirror == mirror) && request.method == "GET" &&
+        request.range != "-") {
+      ++count;
+    }
+  }
+  return count;
+}
+
 std::vector<std::string> TestMirrors::Urls() const {
   std::vector<std::string> urls;
   for (std::size_t i = 0; i < specs_; ++i)

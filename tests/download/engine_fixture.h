@@ -54,6 +54,8 @@ class TestMirrors {
   int Count(int mirror, const std::string& method = "GET") const {
     return process_.CountRequests(mirror, method);
   }
+  // Ranged GETs of the package (probes and capacity checks left out).
+  int RangeRequests(int mirror) const;
   std::vector<mirror::LoggedRequest> Requests() const { return process_.Requests(); }
   const std::string& error() const { return process_.error(); }
 

@@ -120,7 +120,7 @@ TEST(EngineStartTest, TargetThatCannotBeOpenedRefusesToStart) {
   EXPECT_EQ(run.engine().GetStatus(), kDownloadFailed);
   EXPECT_EQ(run.engine().GetErrorName(), "DownloadExeError");
   EXPECT_TRUE(log.Contains("cannot open"));
-  EXPECT_EQ(mirrors.Count(0), 0);
+  EXPECT_EQ(mirrors.RangeRequests(0), 0);
 }
 
 TEST(EngineStartTest, StoppedEngineWritesNothingMore) {

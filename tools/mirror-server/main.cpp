@@ -231,6 +231,9 @@ bool Answer(Server& server, Mirror& mirror, tcp::socket& socket,
   }
   if (spec.status != 0)
     return send_text(static_cast<http::status>(spec.status), "error");
+  if (spec.get_status != 0 && request.method() == http::verb::get) {
+    return send_text(static_cast<http::status>(spec.get_status), "error");
+  }
 
   if (request.method() == http::verb::head) {
     head.result(http::status::ok);

@@ -131,6 +131,10 @@ std::optional<MirrorSpec> ParseMirrorSpec(const std::string& spec, std::string* 
       if (!need_number() || n < 100 || n > 599)
         return std::nullopt;
       out.status = static_cast<int>(n);
+    } else if (key == "get_status") {
+      if (!need_number() || n < 100 || n > 599)
+        return std::nullopt;
+      out.get_status = static_cast<int>(n);
     } else if (key == "flag") {
       out.flag = PercentDecode(value);
     } else if (key == "faults_for") {

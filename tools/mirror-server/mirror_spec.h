@@ -27,6 +27,7 @@ struct MirrorSpec {
   std::optional<std::uint64_t> head_length;  // head_length=N: Content-Length of HEAD
   std::string redirect;                      // redirect=URL for /download/ requests
   int status = 0;                            // status=N: answer downloads with this status
+  int get_status = 0;                        // get_status=N: the same for GET only (HEAD answers)
   std::string flag = "10";                   // flag=TEXT body of /flag.php (%XX decoded)
   std::uint64_t faults_for = kUnlimited;     // faults_for=N: faults apply to the first N GETs
 

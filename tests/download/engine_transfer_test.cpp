@@ -57,11 +57,18 @@ TEST(EngineRangesTest, TenItemsForFiveUrlsWithTheRangesOfThePlan) {
   run.engine().GetInfo(info);
   EXPECT_EQ(info.segment_count, 10);
   // Ranges of about 300 KiB are never split, so these are all the requests.
+  // URL k of the ranking serves ranges k and k + 5.
+  std::vector<UrlCfg> used = run.engine().GetUsedUrlInfo();
+  ASSERT_EQ(used.size(), 5u);
+  std::vector<std::string> urls = mirrors.Urls();
+  auto mirror_of = [&urls](const std::string& url) {
+    return std::find(urls.begin(), urls.end(), url) - urls.begin();
+  };
   std::vector<Segment> plan = PlanSegments(kSize, 5, 2);
   std::multiset<std::string> expected, seen;
   for (const Segment& s : plan) {
-    expected.insert(std::to_string(s.url_index) + " bytes=" + std::to_string(s.start) + "-" +
-                    std::to_string(s.end));
+    expected.insert(std::to_string(mirror_of(used[static_cast<std::size_t>(s.url_index)].url)) +
+                    " bytes=" + std::to_string(s.start) + "-" + std::to_string(s.end));
   }
   for (const auto& request : mirrors.Requests()) {
     if (request.range != "-")

@@ -78,7 +78,16 @@ bool ParseOptions(int argc, char** argv, Options* out, const char** why) {
     } else if (arg == "--config" && has_value) {
       out->config = argv[++i];
     } else if (arg == "--folder" && has_value) {
-      out->folder = zel::ToWide(argv[++i]);
+      // Registered and linked as given, so it must not depend on where we ran.
+      std::error_code ec;
+      fs::path folder = fs::absolute(argv[++i], ec).lexically_normal();
+      if (!folder.has_filename())
+        folder = folder.parent_path();
+      if (ec || folder.empty()) {
+        *why = "--folder names no usable path";
+        return false;
+      }
+      out->folder = zel::ToWide(folder.string());
     } else if (arg == "--stats-url" && has_value) {
       out->stats_url = argv[++i];
     } else if (arg == "--log-url" && has_value) {

@@ -222,24 +222,33 @@ TEST(MirrorRankingNetnsTest, RealRoundTripsRankTheMirrors) {
   ASSERT_EQ(run.engine().GetStatus(), kDownloadFinished) << run.engine().GetErrorName();
   EXPECT_TRUE(test::ReadFile(target) == data);
 
-  // The five fastest, fastest first.
-  std::vector<std::string> used;
-  for (const UrlCfg& entry : run.engine().GetUsedUrlInfo())
-    used.emplace_back(entry.url);
-  EXPECT_EQ(used, (std::vector<std::string>{urls[2], urls[5], urls[0], urls[6], urls[4]})) << [&] {
-    std::string times;
-    for (const UrlCfg& entry : run.engine().GetAllUrlInfo())
-      times += entry.domain + "=" + std::to_string(entry.ping_time) + "ms ";
-    return times;
-  }();
-
   std::vector<UrlCfg> all = run.engine().GetAllUrlInfo();
   ASSERT_EQ(all.size(), urls.size());
+  std::string times;
+  for (const UrlCfg& entry : all)
+    times += entry.domain + "=" + std::to_string(entry.ping_time) + "ms ";
+  SCOPED_TRACE("measured: " + times);
+
+  // The five fastest by the measured times, fastest first. (On an idle
+  // machine that is the order of the delays; a loaded one may swap two
+  // neighbours, so the check is against what was measured.)
+  std::vector<UrlCfg> used = run.engine().GetUsedUrlInfo();
+  ASSERT_EQ(used.size(), 5u);
+  for (std::size_t k = 1; k < used.size(); ++k)
+    EXPECT_LE(used[k - 1].ping_time, used[k].ping_time);
+  std::vector<bool> is_used(urls.size(), false);
+  for (const UrlCfg& entry : used) {
+    auto at = std::find(urls.begin(), urls.end(), std::string(entry.url));
+    ASSERT_NE(at, urls.end());
+    is_used[static_cast<std::size_t>(at - urls.begin())] = true;
+  }
+
   for (std::size_t k = 0; k < urls.size(); ++k) {
     const MirrorHost& host = net.hosts()[k];
     EXPECT_EQ(std::string(all[k].url), urls[k]);
     EXPECT_EQ(all[k].domain, host.address + ":" + std::to_string(kHttpPort));
     if (host.silent) {
+      EXPECT_FALSE(is_used[k]);
       EXPECT_EQ(all[k].ping_time, 0);
       EXPECT_TRUE(log.Contains("Download_CheckPing: ID(" + std::to_string(k) +
                                "), Invalid(false), time(0).\n"));
@@ -247,10 +256,12 @@ TEST(MirrorRankingNetnsTest, RealRoundTripsRankTheMirrors) {
       continue;
     }
     EXPECT_GE(all[k].ping_time, delays[k]) << urls[k];
+    if (!is_used[k]) {
+      EXPECT_GE(all[k].ping_time, used.back().ping_time) << urls[k];
+    }
     EXPECT_EQ(host.mirrors->Count(0, "HEAD"), 1) << urls[k];
-    const bool ranged = host.delay_ms < 60;
-    // The 60 ms mirror is only asked for its capacity.
-    EXPECT_EQ(host.mirrors->Count(0, "GET") > 1, ranged) << urls[k];
+    // Every mirror is asked for its capacity; only those in use get ranges.
+    EXPECT_EQ(host.mirrors->Count(0, "GET") > 1, is_used[k]) << urls[k];
   }
   EXPECT_FALSE(log.Contains("Warring"));
 }

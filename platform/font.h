@@ -26,14 +26,14 @@ class Font {
   Font(const Font&) = delete;
   Font& operator=(const Font&) = delete;
 
-  const FontSpec& description() const { return spec_; }
+  const FontSpec& description() const { return wanted_; }
   // Em height in pixels used for layout.
   int pixel_size() const { return pixel_size_; }
   // The toolkit's description (a PangoFontDescription*), for the drawing code.
   void* native() const { return description_; }
 
  private:
-  FontSpec spec_;
+  FontSpec wanted_;
   int pixel_size_ = 0;
   void* description_ = nullptr;
 };

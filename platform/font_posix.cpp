@@ -66,7 +66,7 @@ void EnsureFontAliases() {
   });
 }
 
-Font::Font(const FontSpec& wanted) : spec_(wanted), pixel_size_(PixelSizeFor(wanted.height)) {
+Font::Font(const FontSpec& wanted) : wanted_(wanted), pixel_size_(PixelSizeFor(wanted.height)) {
   EnsureFontAliases();
   PangoFontDescription* d = pango_font_description_new();
   std::string face = WideToUtf8(wanted.face);

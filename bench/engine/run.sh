@@ -32,11 +32,11 @@ for ((c = 0; c < chunks; c++)); do
   dd if="$work/pkg.bin" bs=1048576 skip=$c count=1 status=none | md5sum | cut -c1-32 | upper >> "$digests"
 done
 
-# start_mirrors SPEC...: one server, one mirror per spec; sets $urls.
+# start_mirrors SCRIPT...: one server, one mirror per script; sets $urls.
 start_mirrors() {
   : > "$work/server.out"
   args=()
-  for spec in "$@"; do args+=(--mirror "$spec"); done
+  for script in "$@"; do args+=(--mirror "$script"); done
   "$server" --file "$work/pkg.bin" --name pkg.bin --log "$work/requests.log" "${args[@]}" \
       > "$work/server.out" 2>&1 &
   server_pid=$!

@@ -234,8 +234,8 @@ TEST(CheckDownloadTest, DroppedMirrorsAndWhy) {
 
 struct ReserveCase {
   const char* name;
-  std::vector<std::string> specs;  // the last mirror is the CDN
-  std::vector<int> answering;      // mirrors that answer the echo
+  std::vector<std::string> scripts;  // the last mirror is the CDN
+  std::vector<int> answering;        // mirrors that answer the echo
   std::size_t used;
   std::size_t items;
   std::vector<const char*> lines;
@@ -264,7 +264,7 @@ TEST(CheckDownloadTest, CdnReserveInFullRuns) {
     SCOPED_TRACE(c.name);
     std::string data = test::PackageBytes(kSize);
     TestMirrors mirrors;
-    ASSERT_TRUE(mirrors.Start(data, c.specs)) << mirrors.error();
+    ASSERT_TRUE(mirrors.Start(data, c.scripts)) << mirrors.error();
     std::vector<std::string> urls = mirrors.Urls();
     const int cdn = static_cast<int>(urls.size()) - 1;
     std::map<std::string, int> table;

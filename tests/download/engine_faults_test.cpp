@@ -86,7 +86,7 @@ TEST(EngineFaultsTest, SlowFirstByteCountsAsAStall) {
 
 struct StallLeftAlone {
   const char* name;
-  std::vector<std::string> specs;
+  std::vector<std::string> scripts;
   bool cdn_is_second;
 };
 
@@ -99,7 +99,7 @@ TEST(EngineFaultsTest, StallsPastNinetyPercentOrOnTheCdnAreLeftToTheLowSpeedAbor
   for (const StallLeftAlone& c : cases) {
     std::string data = test::PackageBytes(kSize);
     TestMirrors mirrors;
-    ASSERT_TRUE(mirrors.Start(data, c.specs)) << mirrors.error();
+    ASSERT_TRUE(mirrors.Start(data, c.scripts)) << mirrors.error();
     test::LogCapture log;
     EngineTiming timing = test::FastTiming();
     timing.low_speed_time_s = 2;
@@ -155,10 +155,10 @@ TEST(EngineFaultsTest, WholeFileDigestMismatchWithoutChunksIsNeverSuccess) {
   ASSERT_TRUE(mirrors.Start(data, {"", ""})) << mirrors.error();
   test::LogCapture log;
   EngineRun run;
-  test::ConfigSpec spec;
-  spec.with_chunks = false;
-  spec.file_md5 = std::string(32, 'F');
-  Outcome outcome = RunToEnd(run, test::MakeConfigXml(data, mirrors.Urls(), spec));
+  test::ConfigRecipe recipe;
+  recipe.with_chunks = false;
+  recipe.file_md5 = std::string(32, 'F');
+  Outcome outcome = RunToEnd(run, test::MakeConfigXml(data, mirrors.Urls(), recipe));
   EXPECT_EQ(outcome.status, kDownloadFailed);
   EXPECT_EQ(outcome.error, "RepairFailError");
   // Fetched again once as a whole, then given up.
@@ -166,16 +166,16 @@ TEST(EngineFaultsTest, WholeFileDigestMismatchWithoutChunksIsNeverSuccess) {
 }
 
 TEST(EngineFaultsTest, RangeIgnoredOrOverrunWritesOnlyTheRequestedBytes) {
-  for (const char* spec : {"ignore_range", "overrun=70000"}) {
+  for (const char* script : {"ignore_range", "overrun=70000"}) {
     std::string data = test::PackageBytes(kSize);
     TestMirrors mirrors;
-    ASSERT_TRUE(mirrors.Start(data, {spec, spec})) << mirrors.error();
+    ASSERT_TRUE(mirrors.Start(data, {script, script})) << mirrors.error();
     test::LogCapture log;
     EngineRun run;
     Outcome outcome = RunToEnd(run, test::MakeConfigXml(data, mirrors.Urls()));
-    EXPECT_EQ(outcome.status, kDownloadFinished) << spec;
-    EXPECT_TRUE(outcome.file == data) << spec;
-    EXPECT_FALSE(log.Contains("do not match")) << spec << ": nothing was ever written wrongly";
+    EXPECT_EQ(outcome.status, kDownloadFinished) << script;
+    EXPECT_TRUE(outcome.file == data) << script;
+    EXPECT_FALSE(log.Contains("do not match")) << script << ": nothing was ever written wrongly";
   }
 }
 

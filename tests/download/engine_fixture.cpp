@@ -33,26 +33,26 @@ std::string PackageBytes(std::size_t size, std::uint32_t seed) {
 }
 
 std::string MakeConfigXml(const std::string& data, const std::vector<std::string>& urls,
-                          const ConfigSpec& spec) {
+                          const ConfigRecipe& recipe) {
   std::vector<std::string> digests;
-  digests.push_back(spec.file_md5.empty() ? Md5Hex(data.data(), data.size()) : spec.file_md5);
-  if (spec.with_chunks) {
+  digests.push_back(recipe.file_md5.empty() ? Md5Hex(data.data(), data.size()) : recipe.file_md5);
+  if (recipe.with_chunks) {
     for (std::size_t offset = 0; offset < data.size(); offset += kChunkSize) {
       std::size_t n = std::min<std::size_t>(kChunkSize, data.size() - offset);
       std::string digest = Md5Hex(data.data() + offset, n);
-      if (spec.wrong_chunks)
+      if (recipe.wrong_chunks)
         digest = Md5Hex(digest.data(), digest.size());
       digests.push_back(digest);
     }
   }
-  if (spec.lower_case) {
+  if (recipe.lower_case) {
     for (std::string& digest : digests) {
       std::transform(digest.begin(), digest.end(), digest.begin(),
                      [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     }
   }
   std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
-  xml += "<download version=\"" + std::to_string(spec.version) + "\" size=\"" +
+  xml += "<download version=\"" + std::to_string(recipe.version) + "\" size=\"" +
          std::to_string(data.size()) + "\" name=\"pkg.bin\">\n";
   xml += "  <url size=\"" + std::to_string(urls.size()) + "\">\n";
   for (std::size_t i = 0; i < urls.size(); ++i) {
@@ -103,13 +103,13 @@ EngineTiming FastTiming() {
   return timing;
 }
 
-bool TestMirrors::Start(const std::string& data, const std::vector<std::string>& specs) {
+bool TestMirrors::Start(const std::string& data, const std::vector<std::string>& scripts) {
   static int serial = 0;
   std::string folder = SandboxPath("mirror" + std::to_string(++serial));
   std::string file = folder + "/pkg.bin";
   WriteFile(file, data);
-  specs_ = specs.size();
-  return process_.Start(ZEL_MIRROR_SERVER_PATH, file, "pkg.bin", specs, folder + "/requests.log");
+  mirror_count_ = scripts.size();
+  return process_.Start(ZEL_MIRROR_SERVER_PATH, file, "pkg.bin", scripts, folder + "/requests.log");
 }
 
 int TestMirrors::RangeRequests(int mirror) const {
@@ -125,7 +125,7 @@ int TestMirrors::RangeRequests(int mirror) const {
 
 std::vector<std::string> TestMirrors::Urls() const {
   std::vector<std::string> urls;
-  for (std::size_t i = 0; i < specs_; ++i)
+  for (std::size_t i = 0; i < mirror_count_; ++i)
     urls.push_back(Url(static_cast<int>(i)));
   return urls;
 }

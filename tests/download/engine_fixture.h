@@ -19,7 +19,7 @@ namespace zel::test {
 // Deterministic pseudo-random bytes.
 std::string PackageBytes(std::size_t size, std::uint32_t seed = 1);
 
-struct ConfigSpec {
+struct ConfigRecipe {
   int version = 1;
   bool with_chunks = true;  // false: only the whole-file digest
   bool lower_case = false;
@@ -29,7 +29,7 @@ struct ConfigSpec {
 
 // The configuration document for |data| served at |urls|.
 std::string MakeConfigXml(const std::string& data, const std::vector<std::string>& urls,
-                          const ConfigSpec& spec = ConfigSpec());
+                          const ConfigRecipe& recipe = ConfigRecipe());
 
 // Every WriteLog line from the start of the test (the log is process-wide).
 class LogCapture {
@@ -44,10 +44,10 @@ class LogCapture {
 // Times short enough for tests; the logic is the product's.
 EngineTiming FastTiming();
 
-// A mirror-server with one mirror per spec serving |data| as "pkg.bin".
+// A mirror-server with one mirror per fault script serving |data| as "pkg.bin".
 class TestMirrors {
  public:
-  bool Start(const std::string& data, const std::vector<std::string>& specs);
+  bool Start(const std::string& data, const std::vector<std::string>& scripts);
   std::string Url(int mirror) const { return process_.Url(mirror); }
   std::vector<std::string> Urls() const;
   std::string HostPort(int mirror) const { return process_.HostPort(mirror); }
@@ -60,7 +60,7 @@ class TestMirrors {
   const std::string& error() const { return process_.error(); }
 
  private:
-  std::size_t specs_ = 0;
+  std::size_t mirror_count_ = 0;
   mirror::MirrorProcess process_;
 };
 

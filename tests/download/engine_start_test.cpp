@@ -34,9 +34,9 @@ TEST(EngineStartTest, ConfigurationErrorsEndTheRunBeforeAnyTransfer) {
   std::string data = test::PackageBytes(kSize);
   TestMirrors mirrors;
   ASSERT_TRUE(mirrors.Start(data, {""})) << mirrors.error();
-  test::ConfigSpec version2;
+  test::ConfigRecipe version2;
   version2.version = 2;
-  test::ConfigSpec lower;
+  test::ConfigRecipe lower;
   lower.lower_case = true;
   const BadStart cases[] = {
       {"not xml", "<download version=", "ConfigLoadError"},

@@ -1,11 +1,11 @@
 // mirror-server: a download mirror for tests and benchmarks, on loopback only.
 //
 //   mirror-server --file PATH [--name NAME] [--log PATH] [--watch-stdin]
-//                 --mirror SPEC [--mirror SPEC ...]
+//                 --mirror SCRIPT [--mirror SCRIPT ...]
 //
 // Every --mirror listens on 127.0.0.1 (port=0 picks a free port) and serves
 // PATH as "/download/NAME" (GET with one byte range, HEAD) and "/flag.php",
-// playing the faults of its SPEC (see mirror_spec.h). A request in absolute
+// playing the faults of its SCRIPT (see mirror_script.h). A request in absolute
 // form ("GET http://host/...") is answered the same way, so a mirror also
 // stands in for an HTTP proxy. Once listening it prints "mirror I port P" per
 // mirror, then "ready". The log gets one line per request:
@@ -31,7 +31,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include "tools/mirror-server/mirror_spec.h"
+#include "tools/mirror-server/mirror_script.h"
 
 namespace zel::mirror {
 namespace {
@@ -46,7 +46,7 @@ constexpr std::size_t kChunk = 64 * 1024;
 
 struct Mirror {
   int index = 0;
-  MirrorSpec spec;
+  MirrorScript script;
   std::unique_ptr<tcp::acceptor> acceptor;
   std::atomic<std::uint64_t> sent_total{0};
   std::atomic<std::uint64_t> gets{0};
@@ -111,13 +111,13 @@ void Reset(tcp::socket& socket) {
 
 void Pace(Mirror& mirror, std::uint64_t rate, Clock::time_point start, std::uint64_t sent,
           std::size_t chunk) {
-  if (mirror.spec.mirror_rate != 0) {
+  if (mirror.script.mirror_rate != 0) {
     Clock::time_point slot;
     {
       std::lock_guard<std::mutex> hold(mirror.rate_lock);
       slot = std::max(Clock::now(), mirror.next_free);
       mirror.next_free =
-          slot + std::chrono::nanoseconds(chunk * 1000000000ull / mirror.spec.mirror_rate);
+          slot + std::chrono::nanoseconds(chunk * 1000000000ull / mirror.script.mirror_rate);
     }
     std::this_thread::sleep_until(slot);
   }
@@ -130,11 +130,11 @@ void Pace(Mirror& mirror, std::uint64_t rate, Clock::time_point start, std::uint
 // the file), playing the body faults. False when the connection is gone.
 bool SendBody(Server& server, Mirror& mirror, tcp::socket& socket, std::uint64_t first,
               std::uint64_t length, bool faulty) {
-  const MirrorSpec& spec = mirror.spec;
+  const MirrorScript& script = mirror.script;
   std::ifstream in(server.file_path, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(std::min(first, server.size)));
   std::vector<char> chunk(kChunk);
-  std::uint64_t rate = faulty ? spec.rate : 0;
+  std::uint64_t rate = faulty ? script.rate : 0;
   std::size_t step = kChunk;
   if (rate != 0)
     step = static_cast<std::size_t>(std::clamp<std::uint64_t>(rate / 50, 1, kChunk));
@@ -143,20 +143,20 @@ bool SendBody(Server& server, Mirror& mirror, tcp::socket& socket, std::uint64_t
   while (sent < length) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(step, length - sent));
     if (faulty) {
-      if (sent >= spec.reset_after) {
+      if (sent >= script.reset_after) {
         Reset(socket);
         return false;
       }
-      n = static_cast<std::size_t>(std::min<std::uint64_t>(n, spec.reset_after - sent));
-      if (sent >= spec.stall_after || mirror.sent_total.load() >= spec.stall_total) {
-        Stall(socket, spec.stall_ms);
+      n = static_cast<std::size_t>(std::min<std::uint64_t>(n, script.reset_after - sent));
+      if (sent >= script.stall_after || mirror.sent_total.load() >= script.stall_total) {
+        Stall(socket, script.stall_ms);
         return false;
       }
-      n = static_cast<std::size_t>(std::min<std::uint64_t>(n, spec.stall_after - sent));
-      if (spec.stall_total != kUnlimited) {
+      n = static_cast<std::size_t>(std::min<std::uint64_t>(n, script.stall_after - sent));
+      if (script.stall_total != kUnlimited) {
         std::uint64_t total = mirror.sent_total.load();
-        n = static_cast<std::size_t>(
-            std::min<std::uint64_t>(n, spec.stall_total > total ? spec.stall_total - total : 1));
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(
+            n, script.stall_total > total ? script.stall_total - total : 1));
       }
     }
     std::uint64_t offset = first + sent;
@@ -166,10 +166,10 @@ bool SendBody(Server& server, Mirror& mirror, tcp::socket& socket, std::uint64_t
           static_cast<std::size_t>(std::min<std::uint64_t>(n, server.size - offset));
       in.read(chunk.data(), static_cast<std::streamsize>(from_file));
     }
-    if (faulty && spec.Corrupts()) {
+    if (faulty && script.Corrupts()) {
       for (std::size_t i = 0; i < n; ++i) {
         std::uint64_t at = offset + i;
-        if (at >= spec.corrupt_first && at <= spec.corrupt_last)
+        if (at >= script.corrupt_first && at <= script.corrupt_last)
           chunk[i] ^= 0x5A;
       }
     }
@@ -195,7 +195,7 @@ bool WriteHead(tcp::socket& socket, Response& response) {
 // Answers one request; false when the connection must close.
 bool Answer(Server& server, Mirror& mirror, tcp::socket& socket,
             const http::request<http::string_body>& request) {
-  const MirrorSpec& spec = mirror.spec;
+  const MirrorScript& script = mirror.script;
   std::string target(request.target());
   std::string path = TargetPath(target);
   std::string range(request[http::field::range]);
@@ -218,34 +218,34 @@ bool Answer(Server& server, Mirror& mirror, tcp::socket& socket,
   };
 
   if (path == "/flag.php")
-    return send_text(http::status::ok, spec.flag);
+    return send_text(http::status::ok, script.flag);
   const std::string prefix = "/download/";
   if (path.compare(0, prefix.size(), prefix) != 0 || path.substr(prefix.size()) != server.name) {
     return send_text(http::status::not_found, "not found");
   }
-  if (!spec.redirect.empty()) {
+  if (!script.redirect.empty()) {
     head.result(http::status::found);
-    head.set(http::field::location, spec.redirect);
+    head.set(http::field::location, script.redirect);
     head.content_length(0);
     return WriteHead(socket, head) && request.keep_alive();
   }
-  if (spec.status != 0)
-    return send_text(static_cast<http::status>(spec.status), "error");
-  if (spec.get_status != 0 && request.method() == http::verb::get) {
-    return send_text(static_cast<http::status>(spec.get_status), "error");
+  if (script.status != 0)
+    return send_text(static_cast<http::status>(script.status), "error");
+  if (script.get_status != 0 && request.method() == http::verb::get) {
+    return send_text(static_cast<http::status>(script.get_status), "error");
   }
 
   if (request.method() == http::verb::head) {
     head.result(http::status::ok);
     head.set(http::field::accept_ranges, "bytes");
-    head.content_length(spec.head_length.value_or(server.size));
+    head.content_length(script.head_length.value_or(server.size));
     return WriteHead(socket, head) && request.keep_alive();
   }
   if (request.method() != http::verb::get) {
     return send_text(http::status::method_not_allowed, "GET or HEAD");
   }
 
-  bool faulty = mirror.gets.fetch_add(1) < spec.faults_for;
+  bool faulty = mirror.gets.fetch_add(1) < script.faults_for;
   ByteRange wanted{0, server.size == 0 ? 0 : server.size - 1};
   RangeParse parsed = ParseRange(range, server.size, &wanted);
   if (parsed == RangeParse::kUnsatisfiable) {
@@ -254,7 +254,7 @@ bool Answer(Server& server, Mirror& mirror, tcp::socket& socket,
     head.content_length(0);
     return WriteHead(socket, head) && request.keep_alive();
   }
-  bool partial = parsed == RangeParse::kOk && !(faulty && spec.ignore_range);
+  bool partial = parsed == RangeParse::kOk && !(faulty && script.ignore_range);
   std::uint64_t first = partial ? wanted.first : 0;
   std::uint64_t length = partial ? wanted.last - wanted.first + 1 : server.size;
   if (partial) {
@@ -263,14 +263,14 @@ bool Answer(Server& server, Mirror& mirror, tcp::socket& socket,
                                              std::to_string(wanted.last) + "/" +
                                              std::to_string(server.size));
     if (faulty)
-      length += spec.overrun;
+      length += script.overrun;
   } else {
     head.result(http::status::ok);
   }
   head.set(http::field::accept_ranges, "bytes");
   head.content_length(length);
-  if (faulty && spec.delay_ms != 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(spec.delay_ms));
+  if (faulty && script.delay_ms != 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(script.delay_ms));
   }
   if (!WriteHead(socket, head))
     return false;
@@ -296,7 +296,7 @@ void Serve(Server& server, Mirror& mirror, tcp::socket socket) {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "mirror-server: %s\nusage: mirror-server --file PATH [--name NAME] [--log PATH] "
-               "[--watch-stdin] --mirror SPEC [--mirror SPEC ...]\n",
+               "[--watch-stdin] --mirror SCRIPT [--mirror SCRIPT ...]\n",
                why);
   return 2;
 }
@@ -324,12 +324,12 @@ int Main(int argc, char** argv) {
       log_path = v;
     } else if (arg == "--mirror") {
       std::string error;
-      std::optional<MirrorSpec> spec = ParseMirrorSpec(v, &error);
-      if (!spec)
+      std::optional<MirrorScript> script = ParseMirrorScript(v, &error);
+      if (!script)
         return Usage(error.c_str());
       auto mirror = std::make_unique<Mirror>();
       mirror->index = static_cast<int>(mirrors.size());
-      mirror->spec = *spec;
+      mirror->script = *script;
       mirrors.push_back(std::move(mirror));
     } else {
       return Usage(("unknown argument " + arg).c_str());
@@ -352,7 +352,7 @@ int Main(int argc, char** argv) {
   asio::io_context io;
   for (auto& mirror : mirrors) {
     beast::error_code ec;
-    tcp::endpoint endpoint(asio::ip::address_v4::loopback(), mirror->spec.port);
+    tcp::endpoint endpoint(asio::ip::address_v4::loopback(), mirror->script.port);
     mirror->acceptor = std::make_unique<tcp::acceptor>(io);
     mirror->acceptor->open(endpoint.protocol(), ec);
     if (!ec)
@@ -362,7 +362,7 @@ int Main(int argc, char** argv) {
     if (!ec)
       mirror->acceptor->listen(asio::socket_base::max_listen_connections, ec);
     if (ec) {
-      std::fprintf(stderr, "mirror-server: cannot listen on port %u: %s\n", mirror->spec.port,
+      std::fprintf(stderr, "mirror-server: cannot listen on port %u: %s\n", mirror->script.port,
                    ec.message().c_str());
       return 1;
     }

@@ -19,7 +19,7 @@ MirrorProcess::~MirrorProcess() {
 }
 
 bool MirrorProcess::Start(const std::string& server_binary, const std::string& file,
-                          const std::string& name, const std::vector<std::string>& specs,
+                          const std::string& name, const std::vector<std::string>& scripts,
                           const std::string& log_path) {
   name_ = name;
   log_path_ = log_path;
@@ -31,9 +31,9 @@ bool MirrorProcess::Start(const std::string& server_binary, const std::string& f
   }
   std::vector<std::string> args = {server_binary, "--file", file,     "--name",
                                    name,          "--log",  log_path, "--watch-stdin"};
-  for (const std::string& spec : specs) {
+  for (const std::string& script : scripts) {
     args.push_back("--mirror");
-    args.push_back(spec.empty() ? "port=0" : spec);
+    args.push_back(script.empty() ? "port=0" : script);
   }
   std::vector<char*> argv;
   for (std::string& arg : args)
@@ -80,7 +80,7 @@ bool MirrorProcess::Start(const std::string& server_binary, const std::string& f
       ports_.push_back(static_cast<unsigned short>(port));
     }
   }
-  if (output.find("ready\n") == std::string::npos || ports_.size() != specs.size()) {
+  if (output.find("ready\n") == std::string::npos || ports_.size() != scripts.size()) {
     error_ = "mirror-server did not start: " + output;
     StopServer();
     return false;

@@ -23,11 +23,11 @@ class MirrorProcess {
   MirrorProcess& operator=(const MirrorProcess&) = delete;
   ~MirrorProcess();
 
-  // Serves |file| as "/download/|name|", one mirror per SPEC; the request
+  // Serves |file| as "/download/|name|", one mirror per SCRIPT; the request
   // log goes to |log_path|. False (with the reason in error()) when the
   // server did not come up.
   bool Start(const std::string& server_binary, const std::string& file, const std::string& name,
-             const std::vector<std::string>& specs, const std::string& log_path);
+             const std::vector<std::string>& scripts, const std::string& log_path);
   void StopServer();
 
   unsigned short port(int mirror) const { return ports_.at(static_cast<std::size_t>(mirror)); }

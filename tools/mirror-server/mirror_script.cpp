@@ -1,4 +1,4 @@
-#include "tools/mirror-server/mirror_spec.h"
+#include "tools/mirror-server/mirror_script.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -60,9 +60,9 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 }  // namespace
 
-std::optional<MirrorSpec> ParseMirrorSpec(const std::string& spec, std::string* error) {
-  MirrorSpec out;
-  for (const std::string& entry : Split(spec, ',')) {
+std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::string* error) {
+  MirrorScript out;
+  for (const std::string& entry : Split(script, ',')) {
     std::size_t eq = entry.find('=');
     std::string key = entry.substr(0, eq);
     std::string value = eq == std::string::npos ? "" : entry.substr(eq + 1);
@@ -153,14 +153,14 @@ RangeParse ParseRange(const std::string& header, std::uint64_t size, ByteRange* 
   const std::string prefix = "bytes=";
   if (header.compare(0, prefix.size(), prefix) != 0)
     return RangeParse::kNone;
-  std::string spec = header.substr(prefix.size());
-  if (spec.find(',') != std::string::npos)
+  std::string script = header.substr(prefix.size());
+  if (script.find(',') != std::string::npos)
     return RangeParse::kNone;  // one range only
-  std::size_t dash = spec.find('-');
+  std::size_t dash = script.find('-');
   if (dash == std::string::npos)
     return RangeParse::kNone;
-  std::string a = spec.substr(0, dash);
-  std::string b = spec.substr(dash + 1);
+  std::string a = script.substr(0, dash);
+  std::string b = script.substr(dash + 1);
   std::uint64_t first = 0, last = 0;
   if (a.empty()) {
     if (!ParseNumber(b, &last) || last == 0)

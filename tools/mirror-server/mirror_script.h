@@ -1,7 +1,7 @@
 // What one test mirror serves and which faults it plays, parsed from a
-// command-line SPEC of comma-separated key[=value] entries.
-#ifndef ZEL_TOOLS_MIRROR_SERVER_MIRROR_SPEC_H_
-#define ZEL_TOOLS_MIRROR_SERVER_MIRROR_SPEC_H_
+// command-line SCRIPT of comma-separated key[=value] entries.
+#ifndef ZEL_TOOLS_MIRROR_SERVER_MIRROR_SCRIPT_H_
+#define ZEL_TOOLS_MIRROR_SERVER_MIRROR_SCRIPT_H_
 
 #include <cstdint>
 #include <optional>
@@ -11,7 +11,7 @@ namespace zel::mirror {
 
 inline constexpr std::uint64_t kUnlimited = ~0ull;
 
-struct MirrorSpec {
+struct MirrorScript {
   unsigned short port = 0;                 // port=N (0: any free port)
   std::uint64_t rate = 0;                  // rate=N[K|M]: bytes/s per connection, 0 unlimited
   std::uint64_t mirror_rate = 0;           // mirror_rate=N[K|M]: bytes/s shared by all connections
@@ -34,8 +34,8 @@ struct MirrorSpec {
   bool Corrupts() const { return corrupt_first <= corrupt_last; }
 };
 
-// Parses SPEC; on failure returns nothing and puts the reason in |error|.
-std::optional<MirrorSpec> ParseMirrorSpec(const std::string& spec, std::string* error);
+// Parses SCRIPT; on failure returns nothing and puts the reason in |error|.
+std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::string* error);
 
 // "bytes=A-B", "bytes=A-" or "bytes=-N" against a file of |size| bytes.
 struct ByteRange {
@@ -47,4 +47,4 @@ RangeParse ParseRange(const std::string& header, std::uint64_t size, ByteRange* 
 
 }  // namespace zel::mirror
 
-#endif  // ZEL_TOOLS_MIRROR_SERVER_MIRROR_SPEC_H_
+#endif  // ZEL_TOOLS_MIRROR_SERVER_MIRROR_SCRIPT_H_

@@ -11,7 +11,8 @@ namespace {
 std::uint64_t BootMs() {
   struct timespec ts;
   // CLOCK_BOOTTIME keeps counting through suspend, like the Windows tick.
-  if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0) clock_gettime(CLOCK_MONOTONIC, &ts);
+  if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0)
+    clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
          static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
 }
@@ -21,13 +22,18 @@ std::atomic<TickSource> g_tick_source{nullptr};
 }  // namespace
 
 std::uint32_t TickCountMs() {
-  if (TickSource source = g_tick_source.load(std::memory_order_relaxed)) return source();
+  if (TickSource source = g_tick_source.load(std::memory_order_relaxed))
+    return source();
   return static_cast<std::uint32_t>(BootMs());
 }
 
-void SetTickSourceForTesting(TickSource source) { g_tick_source.store(source); }
+void SetTickSourceForTesting(TickSource source) {
+  g_tick_source.store(source);
+}
 
-std::uint32_t SecondsSinceBoot() { return static_cast<std::uint32_t>(BootMs() / 1000u); }
+std::uint32_t SecondsSinceBoot() {
+  return static_cast<std::uint32_t>(BootMs() / 1000u);
+}
 
 void SleepMs(std::uint32_t ms) {
   struct timespec ts;

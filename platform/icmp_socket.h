@@ -33,7 +33,8 @@ class IcmpSocket {
   bool is_raw() const { return raw_; }
 
  private:
-  IcmpSocket(int fd, bool raw, std::uint16_t kernel_id) : fd_(fd), raw_(raw), kernel_id_(kernel_id) {}
+  IcmpSocket(int fd, bool raw, std::uint16_t kernel_id)
+      : fd_(fd), raw_(raw), kernel_id_(kernel_id) {}
 
   int fd_;
   bool raw_;

@@ -17,14 +17,14 @@ inline constexpr char kPathSeparatorNarrow = '/';
 inline constexpr std::size_t kMaxPath = 260;
 
 enum class SpecialFolder {
-  kDocuments,               // the user's documents
-  kRoamingAppData,          // per-user application data
-  kDesktop,                 // the user's desktop
-  kPrograms,                // the user's start-menu programs (menu entries)
-  kCommonPrograms,          // start-menu programs for all users
-  kCommonDesktop,           // the desktop shown to all users
-  kProgramFiles,            // program folder a 32-bit process sees
-  kProgramFilesNative,      // the native (64-bit) program folder
+  kDocuments,           // the user's documents
+  kRoamingAppData,      // per-user application data
+  kDesktop,             // the user's desktop
+  kPrograms,            // the user's start-menu programs (menu entries)
+  kCommonPrograms,      // start-menu programs for all users
+  kCommonDesktop,       // the desktop shown to all users
+  kProgramFiles,        // program folder a 32-bit process sees
+  kProgramFilesNative,  // the native (64-bit) program folder
 };
 
 // The folder's path without a trailing separator; empty when it cannot be

@@ -18,12 +18,16 @@ Table& GetTable() {
 
 bool SameType(std::string_view a, const char* b) {
   std::string_view bv(b);
-  if (a.size() != bv.size()) return false;
+  if (a.size() != bv.size())
+    return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = bv[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
+    if (x >= 'a' && x <= 'z')
+      x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z')
+      y = static_cast<char>(y - 'a' + 'A');
+    if (x != y)
+      return false;
   }
   return true;
 }
@@ -41,7 +45,8 @@ std::span<const std::uint8_t> FindResource(int id, std::string_view type) {
   Table& t = GetTable();
   std::lock_guard<std::mutex> hold(t.lock);
   for (const ResourceEntry& e : t.entries) {
-    if (e.id == id && SameType(type, e.type)) return {e.data, e.size};
+    if (e.id == id && SameType(type, e.type))
+      return {e.data, e.size};
   }
   return {};
 }

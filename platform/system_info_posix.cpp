@@ -20,7 +20,8 @@ std::optional<EmulatedSystem> g_override;
 
 std::optional<OsVersion> ParseVersion(const std::string& text) {
   unsigned major = 0, minor = 0;
-  if (std::sscanf(text.c_str(), "%u.%u", &major, &minor) != 2) return std::nullopt;
+  if (std::sscanf(text.c_str(), "%u.%u", &major, &minor) != 2)
+    return std::nullopt;
   return OsVersion{major, minor, 0};
 }
 
@@ -40,9 +41,12 @@ EmulatedSystem FromEnvironment() {
   bool host64 = uname(&name) == 0 && (std::strstr(name.machine, "64") != nullptr);
   system.architecture = host64 ? kArchAmd64 : kArchIntel;
   if (std::optional<std::string> arch = GetEnv("ZEL_EMULATE_ARCH")) {
-    if (*arch == "x86") system.architecture = kArchIntel;
-    if (*arch == "x64") system.architecture = kArchAmd64;
-    if (*arch == "ia64") system.architecture = kArchIa64;
+    if (*arch == "x86")
+      system.architecture = kArchIntel;
+    if (*arch == "x64")
+      system.architecture = kArchAmd64;
+    if (*arch == "ia64")
+      system.architecture = kArchIa64;
   }
   return system;
 }
@@ -54,10 +58,18 @@ EmulatedSystem Current() {
 
 }  // namespace
 
-std::optional<OsVersion> WorkstationVersion() { return Current().workstation; }
-std::optional<OsVersion> NtVersionNumbers() { return Current().nt_numbers; }
-std::optional<OsVersion> VersionEx() { return Current().version_ex; }
-std::uint16_t NativeProcessorArchitecture() { return Current().architecture; }
+std::optional<OsVersion> WorkstationVersion() {
+  return Current().workstation;
+}
+std::optional<OsVersion> NtVersionNumbers() {
+  return Current().nt_numbers;
+}
+std::optional<OsVersion> VersionEx() {
+  return Current().version_ex;
+}
+std::uint16_t NativeProcessorArchitecture() {
+  return Current().architecture;
+}
 
 void SetEmulatedSystem(const EmulatedSystem& system) {
   std::lock_guard<std::mutex> hold(g_lock);
@@ -70,14 +82,17 @@ void ResetEmulatedSystem() {
 }
 
 bool ProcessIsAdmin() {
-  if (geteuid() == 0) return true;
+  if (geteuid() == 0)
+    return true;
   int count = getgroups(0, nullptr);
-  if (count <= 0) return false;
+  if (count <= 0)
+    return false;
   std::vector<gid_t> groups(static_cast<std::size_t>(count));
   count = getgroups(count, groups.data());
   for (int i = 0; i < count; ++i) {
     struct group* g = getgrgid(groups[static_cast<std::size_t>(i)]);
-    if (g == nullptr) continue;
+    if (g == nullptr)
+      continue;
     if (std::strcmp(g->gr_name, "sudo") == 0 || std::strcmp(g->gr_name, "admin") == 0 ||
         std::strcmp(g->gr_name, "wheel") == 0)
       return true;

@@ -24,20 +24,26 @@ std::mutex g_crash_id_lock;
 bool IsMarker(const std::string& piece) {
   std::istringstream in(piece);
   double value;
-  if (!(in >> value)) return false;
+  if (!(in >> value))
+    return false;
   char rest;
   return !(in >> std::noskipws >> rest);
 }
 
 }  // namespace
 
-std::string CrashId() { return g_crash_id_set.load() ? std::string(g_crash_id) : std::string(); }
+std::string CrashId() {
+  return g_crash_id_set.load() ? std::string(g_crash_id) : std::string();
+}
 
-const char* CrashIdForSignalHandler() { return g_crash_id_set.load() ? g_crash_id : ""; }
+const char* CrashIdForSignalHandler() {
+  return g_crash_id_set.load() ? g_crash_id : "";
+}
 
 void SetCrashIdOnce(const std::string& id) {
   std::lock_guard<std::mutex> hold(g_crash_id_lock);
-  if (g_crash_id_set.load() || id.empty()) return;
+  if (g_crash_id_set.load() || id.empty())
+    return;
   std::size_t n = std::min(id.size(), kCrashIdCapacity - 1);
   std::memcpy(g_crash_id, id.data(), n);
   g_crash_id[n] = '\0';
@@ -52,17 +58,21 @@ void ParseModuleNameTagsOf(const std::wstring& module_path, std::string* option,
                            std::string* source) {
   std::wstring name = module_path;
   std::size_t slash = name.find_last_of(L"/\\");
-  if (slash != std::wstring::npos) name = name.substr(slash + 1);
+  if (slash != std::wstring::npos)
+    name = name.substr(slash + 1);
   std::size_t dot = name.find_last_of(L'.');
-  if (dot != std::wstring::npos) name = name.substr(0, dot);
+  if (dot != std::wstring::npos)
+    name = name.substr(0, dot);
   const std::string lowered = ToNarrow(platform::ToLowerWide(name));
 
   std::vector<std::string> pieces;
   std::istringstream in(lowered);
   for (std::string piece; std::getline(in, piece, '_');) {
-    if (!piece.empty()) pieces.push_back(piece);
+    if (!piece.empty())
+      pieces.push_back(piece);
   }
-  if (pieces.size() < 2) return;
+  if (pieces.size() < 2)
+    return;
 
   bool marker_seen = false;
   std::string before, after;
@@ -72,12 +82,16 @@ void ParseModuleNameTagsOf(const std::wstring& module_path, std::string* option,
       continue;
     }
     std::string& into = marker_seen ? after : before;
-    if (!into.empty()) into += '_';
+    if (!into.empty())
+      into += '_';
     into += pieces[i];
   }
-  if (!marker_seen) return;
-  if (option != nullptr) *option = before;
-  if (source != nullptr) *source = after;
+  if (!marker_seen)
+    return;
+  if (option != nullptr)
+    *option = before;
+  if (source != nullptr)
+    *source = after;
 }
 
 }  // namespace zel

@@ -49,7 +49,8 @@ std::wstring ILog::path() const {
 }
 
 void ILog::Write(const char* message) {
-  if (message == nullptr) return;
+  if (message == nullptr)
+    return;
   Sink sink;
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -68,7 +69,8 @@ void ILog::Write(const char* message) {
     }
   }
   // Outside the lock: the sink may hand the line to another thread.
-  if (sink != nullptr) sink(message);
+  if (sink != nullptr)
+    sink(message);
 }
 
 void WriteLog(const char* format, ...) {

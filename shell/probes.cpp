@@ -29,12 +29,14 @@ bool IsWin7OrLater() {
       WriteLog("Window Version : %d,%d", static_cast<int>(major), static_cast<int>(minor));
     }
   }
-  if (major > 6) return true;
+  if (major > 6)
+    return true;
   return major == 6 && minor >= 1;
 }
 
 void GetNativeSystemInfoSafe(SystemInfo* info) {
-  if (info == nullptr) return;
+  if (info == nullptr)
+    return;
   info->processor_architecture = platform::NativeProcessorArchitecture();
 }
 
@@ -45,7 +47,9 @@ bool IsOs64Bit() {
          info.processor_architecture == platform::kArchIa64;
 }
 
-bool IsUserAdmin() { return platform::ProcessIsAdmin(); }
+bool IsUserAdmin() {
+  return platform::ProcessIsAdmin();
+}
 
 bool IsVistaOrLater() {
   std::optional<platform::OsVersion> v = platform::VersionEx();

@@ -31,7 +31,8 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
   ~Fd() { Reset(-1); }
   void Reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+      ::close(fd_);
     fd_ = fd;
   }
   int get() const { return fd_; }
@@ -50,8 +51,10 @@ std::vector<std::string> SplitComponents(const std::string& path) {
   std::size_t start = 0;
   while (start <= path.size()) {
     std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
+    if (end == std::string::npos)
+      end = path.size();
+    if (end > start)
+      parts.push_back(path.substr(start, end - start));
     start = end + 1;
   }
   return parts;
@@ -61,26 +64,32 @@ std::vector<std::string> SplitComponents(const std::string& path) {
 // links, then nothing else; true when every entry went.
 bool ClearFolderAt(int dir) {
   Fd listing(::dup(dir));
-  if (listing.get() < 0) return false;
+  if (listing.get() < 0)
+    return false;
   DIR* stream = ::fdopendir(listing.get());
-  if (stream == nullptr) return false;
+  if (stream == nullptr)
+    return false;
   listing.Release();  // the stream owns it now
   bool all_gone = true;
   std::vector<std::string> names;
   while (struct dirent* entry = ::readdir(stream)) {
     std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
+    if (name == "." || name == "..")
+      continue;
     names.push_back(std::move(name));
   }
   ::closedir(stream);
 
   for (const std::string& name : names) {
     struct stat st;
-    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      continue;
     if (S_ISDIR(st.st_mode)) {
       Fd child(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (child.get() >= 0) ClearFolderAt(child.get());
-      if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0) all_gone = false;
+      if (child.get() >= 0)
+        ClearFolderAt(child.get());
+      if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0)
+        all_gone = false;
     } else if (::unlinkat(dir, name.c_str(), 0) != 0) {  // files and links alike
       all_gone = false;
     }
@@ -92,18 +101,23 @@ bool ClearFolderAt(int dir) {
 
 // --- JFile ---------------------------------------------------------------
 
-JFile::~JFile() { Close(); }
+JFile::~JFile() {
+  Close();
+}
 
 std::string JFile::ModeText(unsigned flags) {
   std::string mode;
-  if (flags & kWrite) mode += 'w';
-  if (flags & kRead) mode += 'r';
+  if (flags & kWrite)
+    mode += 'w';
+  if (flags & kRead)
+    mode += 'r';
   if (flags & kText) {
     mode += 't';
   } else if (flags & kBinary) {
     mode += 'b';
   }
-  if (mode == "wrt") mode = "at";
+  if (mode == "wrt")
+    mode = "at";
   return mode;
 }
 
@@ -122,7 +136,8 @@ bool JFile::Open(const std::wstring& path, unsigned flags) {
   // The C library here has no text mode; "t" would be an invalid mode letter.
   std::string c_mode;
   for (char c : mode) {
-    if (c != 't') c_mode += c;
+    if (c != 't')
+      c_mode += c;
   }
   c_mode += 'e';  // O_CLOEXEC: children started later must not inherit it
   stream_ = std::fopen(ToNarrow(path).c_str(), c_mode.c_str());
@@ -138,27 +153,32 @@ void JFile::Close() {
 }
 
 int JFile::Seek(long offset, int origin) {
-  if (stream_ == nullptr) return -1;
+  if (stream_ == nullptr)
+    return -1;
   return std::fseek(stream_, offset, origin) == 0 ? 0 : -1;
 }
 
 long JFile::Read(void* buffer, std::size_t count) {
-  if (stream_ == nullptr || buffer == nullptr) return -1;
+  if (stream_ == nullptr || buffer == nullptr)
+    return -1;
   return static_cast<long>(std::fread(buffer, 1, count, stream_));
 }
 
 long JFile::Write(const void* buffer, std::size_t count) {
-  if (stream_ == nullptr || buffer == nullptr) return -1;
+  if (stream_ == nullptr || buffer == nullptr)
+    return -1;
   return static_cast<long>(std::fwrite(buffer, 1, count, stream_));
 }
 
 std::int32_t JFile::Tell() {
-  if (stream_ == nullptr) return -1;
+  if (stream_ == nullptr)
+    return -1;
   return static_cast<std::int32_t>(std::ftell(stream_));
 }
 
 std::int32_t JFile::Length() {
-  if (stream_ == nullptr) return -1;
+  if (stream_ == nullptr)
+    return -1;
   long here = std::ftell(stream_);
   std::fseek(stream_, 0, SEEK_END);
   long length = std::ftell(stream_);
@@ -169,21 +189,26 @@ std::int32_t JFile::Length() {
 // --- Folders ---------------------------------------------------------------
 
 bool MakeDirectories(const std::wstring& path) {
-  if (path.size() > platform::kMaxPath) return false;
+  if (path.size() > platform::kMaxPath)
+    return false;
   const std::string narrow = ToNarrow(path);
   // Walk with descriptors so that an existing symbolic link (or one swapped
   // in meanwhile) never redirects the walk: creation stops at it.
-  Fd dir(::open(!narrow.empty() && narrow[0] == '/' ? "/" : ".",
-                O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) return true;
+  Fd dir(
+      ::open(!narrow.empty() && narrow[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0)
+    return true;
   for (const std::string& part : SplitComponents(narrow)) {
-    if (part == ".") continue;
+    if (part == ".")
+      continue;
     int next = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT) {
-      if (::mkdirat(dir.get(), part.c_str(), 0755) != 0 && errno != EEXIST) return true;
+      if (::mkdirat(dir.get(), part.c_str(), 0755) != 0 && errno != EEXIST)
+        return true;
       next = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
-    if (next < 0) return true;  // a file, a link or no access: callers notice
+    if (next < 0)
+      return true;  // a file, a link or no access: callers notice
     dir.Reset(next);
   }
   return true;
@@ -191,18 +216,23 @@ bool MakeDirectories(const std::wstring& path) {
 
 bool MakeParentDirectories(const std::wstring& file_path) {
   std::size_t slash = file_path.find_last_of(kSep);
-  if (slash == std::wstring::npos) return false;
-  if (slash == 0) return true;  // the root exists
+  if (slash == std::wstring::npos)
+    return false;
+  if (slash == 0)
+    return true;  // the root exists
   return MakeDirectories(file_path.substr(0, slash));
 }
 
 bool DeleteTree(const std::wstring& folder) {
   std::string narrow = ToNarrow(folder);
-  while (narrow.size() > 1 && narrow.back() == '/') narrow.pop_back();
-  if (narrow.empty()) return false;
+  while (narrow.size() > 1 && narrow.back() == '/')
+    narrow.pop_back();
+  if (narrow.empty())
+    return false;
   // O_NOFOLLOW: a folder that is itself a link is not listed at all.
   Fd dir(::open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (dir.get() < 0) return false;
+  if (dir.get() < 0)
+    return false;
   ClearFolderAt(dir.get());
   dir.Reset(-1);
   ::rmdir(narrow.c_str());  // fails quietly when something stayed
@@ -211,71 +241,84 @@ bool DeleteTree(const std::wstring& folder) {
 
 // --- Well-known locations --------------------------------------------------
 
-bool DefaultInstallFolder(std::wstring* out, const std::wstring& name, bool create,
-                          bool is64bit) {
-  if (out == nullptr) return false;
+bool DefaultInstallFolder(std::wstring* out, const std::wstring& name, bool create, bool is64bit) {
+  if (out == nullptr)
+    return false;
   std::uint16_t arch = platform::NativeProcessorArchitecture();
   bool os64 = arch == platform::kArchAmd64 || arch == platform::kArchIa64;
   // The native program folder stands for ProgramW6432, which a 32-bit
   // installer needs to see past its own view.
-  std::wstring base = platform::GetSpecialFolder(is64bit && os64
-                                                     ? platform::SpecialFolder::kProgramFilesNative
-                                                     : platform::SpecialFolder::kProgramFiles);
+  std::wstring base =
+      platform::GetSpecialFolder(is64bit && os64 ? platform::SpecialFolder::kProgramFilesNative
+                                                 : platform::SpecialFolder::kProgramFiles);
   *out = PathJoin(base, name);
-  if (out->empty()) return false;
+  if (out->empty())
+    return false;
   return create ? MakeDirectories(*out) : true;
 }
 
 void DownloadsPath(std::wstring* out, const std::wstring& sub_folder, const wchar_t* file_name,
                    bool create) {
-  if (out == nullptr) return;
+  if (out == nullptr)
+    return;
   std::wstring documents = platform::GetSpecialFolder(platform::SpecialFolder::kDocuments);
   std::size_t slash = documents.find_last_of(kSep);
   std::wstring parent = slash == std::wstring::npos ? documents : documents.substr(0, slash);
   std::wstring path = PathJoin(PathJoin(parent, L"Downloads"), sub_folder);
-  if (create) MakeDirectories(path);
-  if (file_name != nullptr) path = PathJoin(path, file_name);
+  if (create)
+    MakeDirectories(path);
+  if (file_name != nullptr)
+    path = PathJoin(path, file_name);
   *out = path;
 }
 
 void DocumentsPath(std::wstring* out, const std::wstring& sub_folder, const wchar_t* file_name,
                    bool create) {
-  if (out == nullptr) return;
+  if (out == nullptr)
+    return;
   std::wstring path =
       PathJoin(platform::GetSpecialFolder(platform::SpecialFolder::kDocuments), sub_folder);
-  if (create) MakeDirectories(path);
-  if (file_name != nullptr) path = PathJoin(path, file_name);
+  if (create)
+    MakeDirectories(path);
+  if (file_name != nullptr)
+    path = PathJoin(path, file_name);
   *out = path;
 }
 
 bool AppDataPath(std::wstring* out) {
-  if (out == nullptr) return false;
+  if (out == nullptr)
+    return false;
   *out = platform::GetSpecialFolder(platform::SpecialFolder::kRoamingAppData);
   return !out->empty();
 }
 
 std::int64_t FreeSpaceMiB(const std::wstring& path) {
   std::optional<unsigned long long> bytes = platform::FreeBytesOfVolume(path);
-  if (!bytes) return 0;
+  if (!bytes)
+    return 0;
   return static_cast<std::int64_t>(static_cast<double>(*bytes) / 1024.0 / 1024.0);
 }
 
 // --- Resources and strings --------------------------------------------------
 
 bool LoadResourceText(int id, const char* type, std::string* out) {
-  if (out == nullptr || type == nullptr) return false;
+  if (out == nullptr || type == nullptr)
+    return false;
   std::span<const std::uint8_t> data = platform::FindResource(id, type);
-  if (data.empty()) return false;
+  if (data.empty())
+    return false;
   std::string text(reinterpret_cast<const char*>(data.data()), data.size());
   std::size_t zero = text.find('\0');
-  if (zero != std::string::npos) text.resize(zero);
+  if (zero != std::string::npos)
+    text.resize(zero);
   *out = std::move(text);
   return true;
 }
 
 template <typename String>
 static String ReplaceAllImpl(String subject, const String& from, const String& to) {
-  if (from.empty()) return subject;
+  if (from.empty())
+    return subject;
   std::size_t pos = 0;
   while ((pos = subject.find(from, pos)) != String::npos) {
     subject.replace(pos, from.size(), to);
@@ -293,20 +336,28 @@ std::string ReplaceAll(std::string subject, const std::string& from, const std::
 }
 
 std::wstring PathJoin(const std::wstring& a, const std::wstring& b) {
-  if (a.size() > platform::kMaxPath) return std::wstring();
+  if (a.size() > platform::kMaxPath)
+    return std::wstring();
   std::wstring tail = b;
-  while (!tail.empty() && tail.front() == kSep) tail.erase(tail.begin());
+  while (!tail.empty() && tail.front() == kSep)
+    tail.erase(tail.begin());
   std::wstring result = a;
   if (!tail.empty()) {
-    if (!result.empty() && result.back() != kSep) result += kSep;
+    if (!result.empty() && result.back() != kSep)
+      result += kSep;
     result += tail;
   }
-  if (result.size() > platform::kMaxPath) return std::wstring();
+  if (result.size() > platform::kMaxPath)
+    return std::wstring();
   return result;
 }
 
-std::string ToNarrow(const std::wstring& text) { return platform::WideToUtf8(text); }
+std::string ToNarrow(const std::wstring& text) {
+  return platform::WideToUtf8(text);
+}
 
-std::wstring ToWide(const std::string& text) { return platform::Utf8ToWide(text); }
+std::wstring ToWide(const std::string& text) {
+  return platform::Utf8ToWide(text);
+}
 
 }  // namespace zel

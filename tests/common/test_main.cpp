@@ -13,13 +13,16 @@ namespace {
 
 std::string g_root;
 
-void Setenv(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+void Setenv(const char* name, const std::string& value) {
+  ::setenv(name, value.c_str(), 1);
+}
 
 class SandboxListener : public ::testing::EmptyTestEventListener {
  public:
   void OnTestStart(const ::testing::TestInfo&) override {
     std::string base = std::filesystem::temp_directory_path().string() + "/zel-test-XXXXXX";
-    if (::mkdtemp(base.data()) == nullptr) std::abort();
+    if (::mkdtemp(base.data()) == nullptr)
+      std::abort();
     g_root = base;
     std::filesystem::create_directories(g_root + "/home");
     std::filesystem::create_directories(g_root + "/machine");
@@ -47,9 +50,13 @@ class SandboxListener : public ::testing::EmptyTestEventListener {
 
 }  // namespace
 
-const std::string& SandboxRoot() { return g_root; }
+const std::string& SandboxRoot() {
+  return g_root;
+}
 
-std::string SandboxPath(const std::string& relative) { return g_root + "/" + relative; }
+std::string SandboxPath(const std::string& relative) {
+  return g_root + "/" + relative;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

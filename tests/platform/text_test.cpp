@@ -17,12 +17,15 @@ TEST(TextTest, InvalidSequencesBecomeReplacement) {
     std::string in;
     std::wstring out;
   } cases[] = {
-      {"a\xFF" "b", L"a\uFFFDb"},
-      {"\xC3", L"\uFFFD"},               // truncated
-      {"\xC0\xAF", L"\uFFFD\uFFFD"},     // overlong
+      {"a\xFF"
+       "b",
+       L"a\uFFFDb"},
+      {"\xC3", L"\uFFFD"},                      // truncated
+      {"\xC0\xAF", L"\uFFFD\uFFFD"},            // overlong
       {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},  // surrogate
   };
-  for (const Case& c : cases) EXPECT_EQ(Utf8ToWide(c.in), c.out) << c.in;
+  for (const Case& c : cases)
+    EXPECT_EQ(Utf8ToWide(c.in), c.out) << c.in;
 }
 
 }  // namespace

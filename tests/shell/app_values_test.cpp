@@ -50,7 +50,9 @@ TEST(CrashIdTest, SetOnceThenFixed) {
   EXPECT_STREQ(CrashIdForSignalHandler(), "0123456789ABCDEF0123456789ABCDEF");
 }
 
-TEST(InstallerVersionTest, Literal) { EXPECT_STREQ(kInstallerVersion, "1.0.6.0"); }
+TEST(InstallerVersionTest, Literal) {
+  EXPECT_STREQ(kInstallerVersion, "1.0.6.0");
+}
 
 }  // namespace
 }  // namespace zel

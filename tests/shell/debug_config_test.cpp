@@ -30,7 +30,7 @@ TEST_F(DebugConfigTest, OnlyOneCounts) {
       {"[root]\nsetup_test_mode=2\nshow_info_view=2\n", false, false},
       {"[ROOT]\r\n  Setup_Test_Mode = 1 \r\n", true, false},
       {"[other]\nsetup_test_mode=1\n", false, false},
-      {"setup_test_mode=1\n", false, false},          // no section
+      {"setup_test_mode=1\n", false, false},            // no section
       {"[root]\nsetup_test_mode=yes\n", false, false},  // not a number
       {"\x01\x02garbage\xff[root\nsetup_test_mode=1\n", false, false},
       {"", false, false},

@@ -15,7 +15,9 @@ namespace zel {
 namespace {
 
 std::atomic<std::uint32_t> g_now{1000};
-std::uint32_t FakeTick() { return g_now.load(); }
+std::uint32_t FakeTick() {
+  return g_now.load();
+}
 
 std::vector<std::string> g_sunk;
 int RecordSink(const char* message) {
@@ -23,7 +25,8 @@ int RecordSink(const char* message) {
   return 0;
 }
 
-constexpr char kHeader[] = "\n\n----------------------------------------\n00:00:00 : Init Log OK.\n";
+constexpr char kHeader[] =
+    "\n\n----------------------------------------\n00:00:00 : Init Log OK.\n";
 
 class LogTest : public ::testing::Test {
  protected:
@@ -44,7 +47,8 @@ class LogTest : public ::testing::Test {
 TEST_F(LogTest, FirstRunCreatesFoldersAndHeader) {
   ASSERT_TRUE(ILog::Instance().Init(ToWide(path_)));
   WriteLog("Setup Init. Version %s", "1.0.6.0");
-  EXPECT_EQ(test::ReadFile(path_), std::string(kHeader) + "00:00:00 : Setup Init. Version 1.0.6.0\n");
+  EXPECT_EQ(test::ReadFile(path_),
+            std::string(kHeader) + "00:00:00 : Setup Init. Version 1.0.6.0\n");
 }
 
 TEST_F(LogTest, SecondRunAppendsAnotherHeader) {
@@ -52,8 +56,8 @@ TEST_F(LogTest, SecondRunAppendsAnotherHeader) {
   WriteLog("one");
   ILog::Instance().Init(ToWide(path_));
   WriteLog("two");
-  EXPECT_EQ(test::ReadFile(path_), std::string(kHeader) + "00:00:00 : one\n" + kHeader +
-                                       "00:00:00 : two\n");
+  EXPECT_EQ(test::ReadFile(path_),
+            std::string(kHeader) + "00:00:00 : one\n" + kHeader + "00:00:00 : two\n");
 }
 
 TEST_F(LogTest, PrefixIsTimeSinceInit) {
@@ -124,10 +128,12 @@ TEST_F(LogTest, ConcurrentWritersKeepWholeLines) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t] {
-      for (int i = 0; i < kLines; ++i) WriteLog("thread %d line %03d ----------------", t, i);
+      for (int i = 0; i < kLines; ++i)
+        WriteLog("thread %d line %03d ----------------", t, i);
     });
   }
-  for (std::thread& th : threads) th.join();
+  for (std::thread& th : threads)
+    th.join();
   std::string text = test::ReadFile(path_).substr(std::string(kHeader).size());
   int lines = 0;
   for (std::size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1) {

@@ -50,8 +50,8 @@ TEST_F(ProbesTest, Win7OrLaterByVersion) {
     g_lines.clear();
     EXPECT_EQ(IsWin7OrLater(), c.expected) << c.major << "." << c.minor;
     ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_EQ(g_lines[0], "Window Version : " + std::to_string(c.major) + "," +
-                              std::to_string(c.minor));
+    EXPECT_EQ(g_lines[0],
+              "Window Version : " + std::to_string(c.major) + "," + std::to_string(c.minor));
   }
 }
 
@@ -60,19 +60,17 @@ TEST_F(ProbesTest, FallsThroughTheThreeSources) {
   second.nt_numbers = OsVersion{6, 1, 7601};
   platform::SetEmulatedSystem(second);
   EXPECT_TRUE(IsWin7OrLater());
-  EXPECT_EQ(g_lines, (std::vector<std::string>{
-                         "First get window version failed. Do second method.",
-                         "Window Version : 6,1"}));
+  EXPECT_EQ(g_lines, (std::vector<std::string>{"First get window version failed. Do second method.",
+                                               "Window Version : 6,1"}));
 
   EmulatedSystem third;
   third.version_ex = OsVersion{6, 0, 6002};
   platform::SetEmulatedSystem(third);
   g_lines.clear();
   EXPECT_FALSE(IsWin7OrLater());
-  EXPECT_EQ(g_lines, (std::vector<std::string>{
-                         "First get window version failed. Do second method.",
-                         "Second get window version failed. Do third method.",
-                         "Window Version : 6,0"}));
+  EXPECT_EQ(g_lines, (std::vector<std::string>{"First get window version failed. Do second method.",
+                                               "Second get window version failed. Do third method.",
+                                               "Window Version : 6,0"}));
 
   platform::SetEmulatedSystem(EmulatedSystem{});  // nothing answers
   g_lines.clear();
@@ -84,8 +82,10 @@ TEST_F(ProbesTest, BitnessFromNativeArchitecture) {
   struct Case {
     std::uint16_t arch;
     bool expected;
-  } cases[] = {{platform::kArchAmd64, true}, {platform::kArchIa64, true},
-               {platform::kArchIntel, false}, {12, false}};
+  } cases[] = {{platform::kArchAmd64, true},
+               {platform::kArchIa64, true},
+               {platform::kArchIntel, false},
+               {12, false}};
   for (const Case& c : cases) {
     EmulatedSystem s = AllSources(10, 0);
     s.architecture = c.arch;

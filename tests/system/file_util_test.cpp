@@ -25,10 +25,11 @@ TEST(JFileTest, ModeText) {
   struct Case {
     unsigned flags;
     const char* mode;
-  } cases[] = {{0x0201, "rb"}, {0x0202, "wb"}, {0x0103, "at"}, {0x0101, "rt"},
-               {0x0301, "rt"},  // text wins over binary
+  } cases[] = {{0x0201, "rb"}, {0x0202, "wb"}, {0x0103, "at"},
+               {0x0101, "rt"}, {0x0301, "rt"},  // text wins over binary
                {0x0002, "w"}};
-  for (const Case& c : cases) EXPECT_EQ(JFile::ModeText(c.flags), c.mode) << c.flags;
+  for (const Case& c : cases)
+    EXPECT_EQ(JFile::ModeText(c.flags), c.mode) << c.flags;
 }
 
 TEST(JFileTest, ReadingMissingFileFailsWithMinusOne) {
@@ -125,7 +126,8 @@ TEST(FoldersTest, DeleteTreeOfALinkOrMissingFolderFails) {
 }
 
 TEST(FoldersTest, DeleteTreeLeavesWhatItCannotDelete) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root deletes from read-only folders";
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root deletes from read-only folders";
   test::WriteFile(SandboxPath("tree/locked/f.txt"), "x");
   test::WriteFile(SandboxPath("tree/other.txt"), "x");
   ::chmod(SandboxPath("tree/locked").c_str(), 0555);

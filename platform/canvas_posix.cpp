@@ -141,6 +141,37 @@ cairo_status_t ReadPng(void* closure, unsigned char* data, unsigned int length) 
   return CAIRO_STATUS_SUCCESS;
 }
 
+// Clips a w x h copy from (sx, sy) of a source to (dx, dy) of a target:
+// first to the source, then to the target. False when nothing is left.
+bool ClipCopy(int source_w, int source_h, int target_w, int target_h, int* dx, int* dy, int* w,
+              int* h, int* sx, int* sy) {
+  if (*sx < 0) {
+    *dx -= *sx;
+    *w += *sx;
+    *sx = 0;
+  }
+  if (*sy < 0) {
+    *dy -= *sy;
+    *h += *sy;
+    *sy = 0;
+  }
+  *w = std::min(*w, source_w - *sx);
+  *h = std::min(*h, source_h - *sy);
+  if (*dx < 0) {
+    *sx -= *dx;
+    *w += *dx;
+    *dx = 0;
+  }
+  if (*dy < 0) {
+    *sy -= *dy;
+    *h += *dy;
+    *dy = 0;
+  }
+  *w = std::min(*w, target_w - *dx);
+  *h = std::min(*h, target_h - *dy);
+  return *w > 0 && *h > 0;
+}
+
 }  // namespace
 
 // ---- Bitmap ----
@@ -255,32 +286,7 @@ void Canvas::SetPixels(const std::uint32_t* pixels, std::size_t count) {
 }
 
 void Canvas::DrawBitmap(const Bitmap& picture, int dx, int dy, int w, int h, int sx, int sy) {
-  // Clip the source to the picture, then the destination to the canvas.
-  if (sx < 0) {
-    dx -= sx;
-    w += sx;
-    sx = 0;
-  }
-  if (sy < 0) {
-    dy -= sy;
-    h += sy;
-    sy = 0;
-  }
-  w = std::min(w, picture.width() - sx);
-  h = std::min(h, picture.height() - sy);
-  if (dx < 0) {
-    sx -= dx;
-    w += dx;
-    dx = 0;
-  }
-  if (dy < 0) {
-    sy -= dy;
-    h += dy;
-    dy = 0;
-  }
-  w = std::min(w, width_ - dx);
-  h = std::min(h, height_ - dy);
-  if (w <= 0 || h <= 0)
+  if (!ClipCopy(picture.width(), picture.height(), width_, height_, &dx, &dy, &w, &h, &sx, &sy))
     return;
   for (int y = 0; y < h; ++y) {
     const std::uint32_t* src =
@@ -310,31 +316,7 @@ void Canvas::DrawBitmapTransparent(const Bitmap& picture, int dx, int dy, ColorR
 }
 
 void Canvas::CopyFrom(const Canvas& source, int dx, int dy, int w, int h, int sx, int sy) {
-  if (sx < 0) {
-    dx -= sx;
-    w += sx;
-    sx = 0;
-  }
-  if (sy < 0) {
-    dy -= sy;
-    h += sy;
-    sy = 0;
-  }
-  w = std::min(w, source.width_ - sx);
-  h = std::min(h, source.height_ - sy);
-  if (dx < 0) {
-    sx -= dx;
-    w += dx;
-    dx = 0;
-  }
-  if (dy < 0) {
-    sy -= dy;
-    h += dy;
-    dy = 0;
-  }
-  w = std::min(w, width_ - dx);
-  h = std::min(h, height_ - dy);
-  if (w <= 0 || h <= 0)
+  if (!ClipCopy(source.width_, source.height_, width_, height_, &dx, &dy, &w, &h, &sx, &sy))
     return;
   for (int y = 0; y < h; ++y) {
     std::memmove(pixels_.data() + static_cast<std::size_t>(dy + y) * width_ + dx,

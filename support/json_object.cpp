@@ -178,19 +178,23 @@ bool CJsonObject::AppendElement(const CJsonObject& element) {
   return cJSON_GetArraySize(root_.get()) > before;
 }
 
+const cJSON* CJsonObject::FindMember(const std::string& name) const {
+  if (!root_) {
+    error_ = kNullError;
+    return nullptr;
+  }
+  if (!cJSON_IsObject(root_.get())) {
+    error_ = kNotObjectError;
+    return nullptr;
+  }
+  return cJSON_GetObjectItemCaseSensitive(root_.get(), name.c_str());
+}
+
 bool CJsonObject::GetMember(const std::string& name, CJsonObject* out) const {
   error_.clear();
   if (out == nullptr)
     return false;
-  if (!root_) {
-    error_ = kNullError;
-    return false;
-  }
-  if (!cJSON_IsObject(root_.get())) {
-    error_ = kNotObjectError;
-    return false;
-  }
-  const cJSON* member = cJSON_GetObjectItemCaseSensitive(root_.get(), name.c_str());
+  const cJSON* member = FindMember(name);
   if (member == nullptr)
     return false;
   // Printed before loading: |out| may be this wrapper.
@@ -202,15 +206,7 @@ bool CJsonObject::GetBool(const std::string& name, bool* out) const {
   error_.clear();
   if (out == nullptr)
     return false;
-  if (!root_) {
-    error_ = kNullError;
-    return false;
-  }
-  if (!cJSON_IsObject(root_.get())) {
-    error_ = kNotObjectError;
-    return false;
-  }
-  const cJSON* member = cJSON_GetObjectItemCaseSensitive(root_.get(), name.c_str());
+  const cJSON* member = FindMember(name);
   if (member == nullptr || !cJSON_IsBool(member))
     return false;
   *out = cJSON_IsTrue(member) != 0;

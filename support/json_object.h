@@ -66,6 +66,9 @@ class CJsonObject {
   static ItemPtr CopyTree(const CJsonObject& source, std::string* error);
   // Appends |item| under |name| to the object root, creating the root.
   bool AddItem(const std::string& name, ItemPtr item);
+  // The member |name| of the object root; null when missing, with error_
+  // set when there is no object root to look in.
+  const cJSON* FindMember(const std::string& name) const;
 
   ItemPtr root_;
   mutable std::string error_;

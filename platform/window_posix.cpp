@@ -955,38 +955,33 @@ bool SetWindowIconResource(Hwnd window, int resource_id) {
   return ok;
 }
 
-int ScreenWidth() {
+namespace {
+
+// The primary monitor's rectangle (the first one when none is primary);
+// empty without a window system.
+GdkRectangle PrimaryMonitorGeometry() {
+  GdkRectangle geometry{0, 0, 0, 0};
   if (!InitWindowSystem())
-    return 0;
-  int width = 0;
+    return geometry;
   RunOnWindowThread([&] {
     GdkDisplay* display = gdk_display_get_default();
     GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
     if (monitor == nullptr)
       monitor = gdk_display_get_monitor(display, 0);
-    GdkRectangle geometry{0, 0, 0, 0};
     if (monitor != nullptr)
       gdk_monitor_get_geometry(monitor, &geometry);
-    width = geometry.width;
   });
-  return width;
+  return geometry;
+}
+
+}  // namespace
+
+int ScreenWidth() {
+  return PrimaryMonitorGeometry().width;
 }
 
 int ScreenHeight() {
-  if (!InitWindowSystem())
-    return 0;
-  int height = 0;
-  RunOnWindowThread([&] {
-    GdkDisplay* display = gdk_display_get_default();
-    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
-    if (monitor == nullptr)
-      monitor = gdk_display_get_monitor(display, 0);
-    GdkRectangle geometry{0, 0, 0, 0};
-    if (monitor != nullptr)
-      gdk_monitor_get_geometry(monitor, &geometry);
-    height = geometry.height;
-  });
-  return height;
+  return PrimaryMonitorGeometry().height;
 }
 
 int WindowDpi(Hwnd) {

@@ -28,6 +28,38 @@ std::string ToUpperHex(const unsigned char* digest, unsigned length) {
 
 }  // namespace
 
+void Md5Stream::CtxDeleter::operator()(evp_md_ctx_st* ctx) const {
+  EVP_MD_CTX_free(ctx);
+}
+
+Md5Stream::Md5Stream() : ctx_(EVP_MD_CTX_new()) {
+  Reset();
+}
+
+Md5Stream::~Md5Stream() = default;
+
+void Md5Stream::Reset() {
+  if (ctx_)
+    EVP_DigestInit_ex(ctx_.get(), EVP_md5(), nullptr);
+}
+
+void Md5Stream::Update(const void* data, std::size_t length) {
+  if (ctx_)
+    EVP_DigestUpdate(ctx_.get(), data, length);
+}
+
+std::string Md5Stream::PeekHex() const {
+  // Finishing a copy leaves this stream open for more.
+  MdCtx copy(EVP_MD_CTX_new());
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned digest_length = 0;
+  if (!ctx_ || !copy || EVP_MD_CTX_copy_ex(copy.get(), ctx_.get()) != 1 ||
+      EVP_DigestFinal_ex(copy.get(), digest, &digest_length) != 1) {
+    return "";
+  }
+  return ToUpperHex(digest, digest_length);
+}
+
 std::string Md5Hex(const void* data, std::size_t length) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned digest_length = 0;

@@ -4,9 +4,32 @@
 #define ZEL_DOWNLOAD_MD5_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
+struct evp_md_ctx_st;
+
 namespace zel {
+
+// MD5 of data that arrives in pieces.
+class Md5Stream {
+ public:
+  Md5Stream();
+  ~Md5Stream();
+  Md5Stream(const Md5Stream&) = delete;
+  Md5Stream& operator=(const Md5Stream&) = delete;
+
+  void Reset();
+  void Update(const void* data, std::size_t length);
+  // The digest of everything so far, as Md5Hex writes it; the stream goes on.
+  std::string PeekHex() const;
+
+ private:
+  struct CtxDeleter {
+    void operator()(evp_md_ctx_st* ctx) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, CtxDeleter> ctx_;
+};
 
 std::string Md5Hex(const void* data, std::size_t length);
 // Digest of the whole file; false when it does not exist or cannot be read.

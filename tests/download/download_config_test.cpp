@@ -213,6 +213,17 @@ TEST(Md5Test, UpperCaseHexOfKnownInputs) {
   EXPECT_FALSE(IsUpperMd5Hex("900150983cd24fb0d6963f7d28e17f72"));
 }
 
+TEST(Md5Test, StreamInPiecesMatchesOneDigestAndGoesOnAfterAPeek) {
+  std::string data = test::PackageBytes(kChunkSize + 333);
+  Md5Stream stream;
+  stream.Update(data.data(), 100);
+  EXPECT_EQ(stream.PeekHex(), Md5Hex(data.data(), 100));
+  stream.Update(data.data() + 100, data.size() - 100);
+  EXPECT_EQ(stream.PeekHex(), Md5Hex(data.data(), data.size()));
+  stream.Reset();
+  EXPECT_EQ(stream.PeekHex(), Md5Hex("", 0));
+}
+
 TEST(Md5Test, FileDigestStreamsTheWholeFile) {
   std::string data = test::PackageBytes(3 * kChunkSize + 17);
   std::string path = test::SandboxPath("file.bin");

@@ -242,8 +242,8 @@ bool DownloaderCurl::HasHandleLocked() const {
 }
 
 DownloaderCurl::Verdict DownloaderCurl::CheckHashLocked(bool repair) {
-  std::vector<BadRange> bad =
-      FindBadRanges(buffer_.get(), total_, config_.file_md5, config_.chunk_md5);
+  std::vector<BadRange> bad = FindBadRanges(buffer_.get(), total_, hasher_->DigestHex(),
+                                            config_.file_md5, config_.chunk_md5);
   if (bad.empty())
     return Verdict::kPass;
   if (!repair)

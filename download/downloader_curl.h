@@ -23,8 +23,10 @@
 
 #include "download/downloader.h"
 #include "download/mirror_probe.h"
+#include "download/prefix_hasher.h"
 #include "download/segment_plan.h"
 #include "download/url_util.h"
+#include "platform/memory.h"
 #include "system/file_util.h"
 
 namespace zel {
@@ -136,12 +138,10 @@ class DownloaderCurl : public IDownloader {
   UrlCfg cdn_;  // the CDN entry; valid says whether there is one
 
   JFile file_;
-  struct FreeDeleter {
-    void operator()(std::uint8_t* block) const { std::free(block); }
-  };
-  // calloc: zero pages come from the system as they are first written, so a
-  // large file costs no up-front fill.
-  std::unique_ptr<std::uint8_t, FreeDeleter> buffer_;
+  // The in-memory copy of the file; zero pages until written.
+  platform::LargeBlock buffer_;
+  // Every block reaches buffer_ through it; gone before buffer_ is.
+  std::unique_ptr<PrefixHasher> hasher_;
   std::atomic<std::uint32_t> total_{0};
   std::atomic<std::uint32_t> downloaded_{0};
   std::atomic<std::int32_t> segment_count_{0};

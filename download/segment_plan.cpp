@@ -47,8 +47,14 @@ std::optional<std::uint32_t> BlockSpeed(std::uint32_t bytes, std::uint32_t dt_ms
 std::vector<BadRange> FindBadRanges(const std::uint8_t* data, std::uint32_t total,
                                     const std::string& file_md5,
                                     const std::vector<std::string>& chunk_md5) {
+  return FindBadRanges(data, total, total == 0 ? "" : Md5Hex(data, total), file_md5, chunk_md5);
+}
+
+std::vector<BadRange> FindBadRanges(const std::uint8_t* data, std::uint32_t total,
+                                    const std::string& data_md5, const std::string& file_md5,
+                                    const std::vector<std::string>& chunk_md5) {
   std::vector<BadRange> bad;
-  if (total == 0 || Md5Hex(data, total) == file_md5)
+  if (total == 0 || data_md5 == file_md5)
     return bad;
   bool walked_to_end = false;
   for (std::size_t i = 0; i < chunk_md5.size(); ++i) {

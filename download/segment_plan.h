@@ -82,6 +82,10 @@ inline constexpr std::uint32_t kWholeFile = 0xFFFFFFFFu;
 std::vector<BadRange> FindBadRanges(const std::uint8_t* data, std::uint32_t total,
                                     const std::string& file_md5,
                                     const std::vector<std::string>& chunk_md5);
+// The same with the digest of all |total| bytes already worked out.
+std::vector<BadRange> FindBadRanges(const std::uint8_t* data, std::uint32_t total,
+                                    const std::string& data_md5, const std::string& file_md5,
+                                    const std::vector<std::string>& chunk_md5);
 
 // The fastest other URL: among items running, succeeded or stopped by the
 // dispatcher whose URL differs from |excluded|, the one with the strictly

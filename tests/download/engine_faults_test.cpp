@@ -81,7 +81,7 @@ TEST(EngineFaultsTest, SlowFirstByteCountsAsAStall) {
   Outcome outcome = RunToEnd(run, test::MakeConfigXml(data, mirrors.Urls()));
   EXPECT_EQ(outcome.status, kDownloadFinished);
   EXPECT_TRUE(outcome.file == data);
-  EXPECT_TRUE(log.Contains("stalled at 0, handed over"));
+  EXPECT_TRUE(log.Contains("stalled at 0, handed over")) << ::testing::PrintToString(log.Lines());
 }
 
 struct StallLeftAlone {

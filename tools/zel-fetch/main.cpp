@@ -28,6 +28,7 @@ struct Outcome {
   std::condition_variable done;
   bool ended = false;
   std::atomic<long long> first_byte_ms{-1};
+  std::atomic<long long> last_byte_ms{-1};
 };
 
 const char* YesNo(bool value) {
@@ -90,11 +91,18 @@ int main(int argc, char** argv) {
   engine.SetMirrorProbe(probe);
   engine.SetProxy(proxy);
   const auto started = std::chrono::steady_clock::now();
-  engine.SetNotify([&outcome, started](int code, unsigned, long) {
-    if (code == zel::kNotifyProgress && outcome.first_byte_ms.load() < 0) {
-      outcome.first_byte_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::steady_clock::now() - started)
-                                  .count();
+  auto elapsed_ms = [started] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started)
+        .count();
+  };
+  engine.SetNotify([&outcome, elapsed_ms](int code, unsigned a, long b) {
+    if (code == zel::kNotifyProgress && outcome.first_byte_ms.load() < 0)
+      outcome.first_byte_ms = elapsed_ms();
+    // The first time every byte is counted: what follows is verification.
+    if (code == zel::kNotifyProgress && b > 0 && a == static_cast<unsigned long>(b) &&
+        outcome.last_byte_ms.load() < 0) {
+      outcome.last_byte_ms = elapsed_ms();
     }
     if (code == zel::kNotifyFailed || code == zel::kNotifyFinished) {
       std::lock_guard<std::mutex> hold(outcome.lock);
@@ -131,6 +139,8 @@ int main(int argc, char** argv) {
   std::printf("repair_link: %s\n", engine.GetRepairLink().c_str());
   std::printf("items: %zu\n", info.table.size());
   std::printf("first_byte_ms: %lld\n", outcome.first_byte_ms.load());
+  std::printf("last_byte_ms: %lld\n", outcome.last_byte_ms.load());
+  std::printf("end_ms: %lld\n", static_cast<long long>(elapsed_ms()));
   PrintUrls(engine);
   std::fflush(stdout);
   engine.Stop();

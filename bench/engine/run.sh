@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR [SIZE_MIB]: zel-fetch against aria2c on the same loopback
-# mirrors, same number of connections (5 mirrors x 2), 1 MiB pieces, no file
+# mirrors (BENCH_REPS runs each, 3 by default), same number of connections (5 mirrors x 2), 1 MiB pieces, no file
 # allocation. Prints wall times, their ratio and zel-fetch's peak memory for
 # three scenarios. Use a release build: sanitizers distort every number.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 size_mib=${2:-256}
+reps=${BENCH_REPS:-3}
 fetch=$build/tools/zel-fetch/zel-fetch
 server=$build/tools/mirror-server/mirror-server
 for tool in "$fetch" "$server" /usr/bin/time; do
@@ -68,21 +69,35 @@ timed() {
   read -r wall rss < "$work/time"
 }
 
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# Each tool runs $reps times, alternating, on the same mirrors; the medians
+# are compared (this machine's first touches of fresh memory vary a lot).
 scenario() {
   local name=$1 limit=$2; shift 2
-  start_mirrors "$@"
-  write_config
-  rm -f "$work/zel.bin" "$work/aria.bin"
-  timed "$fetch" "$work/config.xml" "$work/zel.bin"
-  local zel_wall=$wall zel_rss=$rss
-  timed aria2c --quiet=true --allow-overwrite=true --auto-file-renaming=false \
-      --file-allocation=none -x 2 -s $((2 * ${#urls[@]})) -k 1M --disable-ipv6=true \
-      -d "$work" -o aria.bin "${urls[@]}"
-  local aria_wall=$wall
-  stop_mirrors
-  cmp -s "$work/zel.bin" "$work/pkg.bin" || { echo "bench: zel-fetch's file differs" >&2; exit 1; }
-  cmp -s "$work/aria.bin" "$work/pkg.bin" || { echo "bench: aria2c's file differs" >&2; exit 1; }
-  local ratio
+  local zel_walls=() aria_walls=() zel_rss=0
+  for ((r = 0; r < reps; r++)); do
+    rm -f "$work/zel.bin" "$work/aria.bin"
+    # Fresh mirrors for every run: a fault such as a stall after N bytes
+    # counts what the mirror has sent so far.
+    start_mirrors "$@"
+    write_config
+    timed "$fetch" "$work/config.xml" "$work/zel.bin"
+    zel_walls+=("$wall")
+    [ "$rss" -gt "$zel_rss" ] && zel_rss=$rss
+    cmp -s "$work/zel.bin" "$work/pkg.bin" || { echo "bench: zel-fetch's file differs" >&2; exit 1; }
+    stop_mirrors
+    start_mirrors "$@"
+    timed aria2c --quiet=true --allow-overwrite=true --auto-file-renaming=false \
+        --file-allocation=none -x 2 -s $((2 * ${#urls[@]})) -k 1M --disable-ipv6=true \
+        -d "$work" -o aria.bin "${urls[@]}"
+    aria_walls+=("$wall")
+    cmp -s "$work/aria.bin" "$work/pkg.bin" || { echo "bench: aria2c's file differs" >&2; exit 1; }
+    stop_mirrors
+  done
+  local zel_wall aria_wall ratio
+  zel_wall=$(printf '%s\n' "${zel_walls[@]}" | median)
+  aria_wall=$(printf '%s\n' "${aria_walls[@]}" | median)
   ratio=$(awk -v a="$zel_wall" -v b="$aria_wall" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
   local peak_mib=$((zel_rss / 1024))
   printf '%-34s zel-fetch %6.2fs  aria2c %6.2fs  ratio %s  peak %d MiB (budget %d MiB)' \
@@ -91,9 +106,10 @@ scenario() {
     awk -v a="$zel_wall" -v l="$limit" 'BEGIN { printf "  limit %.2fs  vs limit %.2f", l, a / l }'
   fi
   echo
+  echo "  runs: zel-fetch ${zel_walls[*]}  aria2c ${aria_walls[*]}"
 }
 
-echo "bench/engine: ${size_mib} MiB, 5 mirrors x 2 connections"
+echo "bench/engine: ${size_mib} MiB, 5 mirrors x 2 connections, median of $reps runs"
 scenario "five unthrottled mirrors" - "" "" "" "" ""
 # 20 MiB/s per connection, 10 connections: the file cannot arrive faster than this.
 limit=$(awk -v s="$size_mib" 'BEGIN { printf "%.3f", s / (10 * 20) }')

@@ -1,8 +1,7 @@
 #include "download/icmp_pinger.h"
 
-#include <sys/time.h>
-
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -27,9 +26,9 @@ struct ClockBase {
 };
 
 std::int64_t WallClockMs() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  return static_cast<std::int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 std::uint16_t Load16(const std::uint8_t* p) {

@@ -1,13 +1,9 @@
 #include "system/file_util.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
 #include "platform/system_info.h"
@@ -19,82 +15,7 @@ namespace {
 constexpr wchar_t kSep = platform::kPathSeparator;
 
 bool FileExists(const std::wstring& path) {
-  struct stat st;
-  return ::lstat(ToNarrow(path).c_str(), &st) == 0;
-}
-
-// Owns one descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { Reset(-1); }
-  void Reset(int fd) {
-    if (fd_ >= 0)
-      ::close(fd_);
-    fd_ = fd;
-  }
-  int get() const { return fd_; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-std::vector<std::string> SplitComponents(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos)
-      end = path.size();
-    if (end > start)
-      parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
-// Removes everything below the folder open at |dir| without following
-// links, then nothing else; true when every entry went.
-bool ClearFolderAt(int dir) {
-  Fd listing(::dup(dir));
-  if (listing.get() < 0)
-    return false;
-  DIR* stream = ::fdopendir(listing.get());
-  if (stream == nullptr)
-    return false;
-  listing.Release();  // the stream owns it now
-  bool all_gone = true;
-  std::vector<std::string> names;
-  while (struct dirent* entry = ::readdir(stream)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..")
-      continue;
-    names.push_back(std::move(name));
-  }
-  ::closedir(stream);
-
-  for (const std::string& name : names) {
-    struct stat st;
-    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-      continue;
-    if (S_ISDIR(st.st_mode)) {
-      Fd child(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (child.get() >= 0)
-        ClearFolderAt(child.get());
-      if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0)
-        all_gone = false;
-    } else if (::unlinkat(dir, name.c_str(), 0) != 0) {  // files and links alike
-      all_gone = false;
-    }
-  }
-  return all_gone;
+  return platform::PathExists(ToNarrow(path));
 }
 
 }  // namespace
@@ -170,6 +91,15 @@ long JFile::Write(const void* buffer, std::size_t count) {
   return static_cast<long>(std::fwrite(buffer, 1, count, stream_));
 }
 
+long JFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
+  if (stream_ == nullptr || buffer == nullptr)
+    return -1;
+  long written = platform::WriteStreamAt(stream_, offset, buffer, count);
+  if (written < 0)
+    last_error_ = errno;
+  return written;
+}
+
 std::int32_t JFile::Tell() {
   if (stream_ == nullptr)
     return -1;
@@ -191,26 +121,7 @@ std::int32_t JFile::Length() {
 bool MakeDirectories(const std::wstring& path) {
   if (path.size() > platform::kMaxPath)
     return false;
-  const std::string narrow = ToNarrow(path);
-  // Walk with descriptors so that an existing symbolic link (or one swapped
-  // in meanwhile) never redirects the walk: creation stops at it.
-  Fd dir(
-      ::open(!narrow.empty() && narrow[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0)
-    return true;
-  for (const std::string& part : SplitComponents(narrow)) {
-    if (part == ".")
-      continue;
-    int next = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0 && errno == ENOENT) {
-      if (::mkdirat(dir.get(), part.c_str(), 0755) != 0 && errno != EEXIST)
-        return true;
-      next = ::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    }
-    if (next < 0)
-      return true;  // a file, a link or no access: callers notice
-    dir.Reset(next);
-  }
+  platform::MakeDirectoriesNoFollow(ToNarrow(path));
   return true;
 }
 
@@ -224,19 +135,7 @@ bool MakeParentDirectories(const std::wstring& file_path) {
 }
 
 bool DeleteTree(const std::wstring& folder) {
-  std::string narrow = ToNarrow(folder);
-  while (narrow.size() > 1 && narrow.back() == '/')
-    narrow.pop_back();
-  if (narrow.empty())
-    return false;
-  // O_NOFOLLOW: a folder that is itself a link is not listed at all.
-  Fd dir(::open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (dir.get() < 0)
-    return false;
-  ClearFolderAt(dir.get());
-  dir.Reset(-1);
-  ::rmdir(narrow.c_str());  // fails quietly when something stayed
-  return true;
+  return platform::RemoveTreeNoFollow(ToNarrow(folder));
 }
 
 // --- Well-known locations --------------------------------------------------

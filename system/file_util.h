@@ -33,6 +33,8 @@ class JFile {
   int SeekEnd() { return Seek(0, SEEK_END); }
   long Read(void* buffer, std::size_t count);
   long Write(const void* buffer, std::size_t count);
+  // Seek and write in one call; the stream's position stays where it was.
+  long WriteAt(std::uint64_t offset, const void* buffer, std::size_t count);
   std::int32_t Tell();
   std::int32_t Length();
   std::int32_t LastError() const { return last_error_; }

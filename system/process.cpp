@@ -1,13 +1,13 @@
 #include "system/process.h"
 
 #include <openssl/evp.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <optional>
 #include <random>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "profile/product_info.h"
@@ -22,8 +22,7 @@ constexpr int kWaitStart = 100;
 constexpr std::uint32_t kWaitStepMs = 100;
 
 bool IsFile(const std::wstring& path) {
-  struct stat st;
-  return ::stat(ToNarrow(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return platform::IsRegularFile(ToNarrow(path));
 }
 
 bool Md5(const void* data, std::size_t size, unsigned char digest[16]) {

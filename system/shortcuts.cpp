@@ -1,10 +1,9 @@
 #include "system/shortcuts.h"
 
-#include <sys/stat.h>
-
 #include <climits>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/shell_link.h"
@@ -33,8 +32,7 @@ constexpr int kTextWebName = 46;
 constexpr int kTextUninstallName = 47;
 
 bool FolderExists(const std::wstring& path) {
-  struct stat st;
-  return !path.empty() && ::stat(ToNarrow(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return !path.empty() && platform::IsDirectory(ToNarrow(path));
 }
 
 // atoi's reading (blanks, a sign, digits), kept clear of overflow.

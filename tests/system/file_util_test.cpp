@@ -78,6 +78,19 @@ TEST(JFileTest, LengthKeepsPositionAndClosedStreamGivesMinusOne) {
   EXPECT_EQ(f.SeekEnd(), -1);
 }
 
+TEST(JFileTest, WriteAtPlacesBlocksInAnyOrderAndKeepsThePosition) {
+  const std::string path = SandboxPath("blocks.bin");
+  JFile f;
+  ASSERT_TRUE(f.Open(ToWide(path), 0x0202));
+  EXPECT_EQ(f.Write("ab", 2), 2);  // buffered in the stream, flushed first
+  EXPECT_EQ(f.WriteAt(6, "ghij", 4), 4);
+  EXPECT_EQ(f.WriteAt(2, "cdef", 4), 4);
+  EXPECT_EQ(f.Tell(), 2);
+  f.Close();
+  EXPECT_EQ(test::ReadFile(path), "abcdefghij");
+  EXPECT_EQ(f.WriteAt(0, "x", 1), -1);
+}
+
 TEST(FoldersTest, MakeDirectoriesAndItsLimit) {
   EXPECT_TRUE(MakeDirectories(ToWide(SandboxPath("x/y/z"))));
   EXPECT_TRUE(fs::is_directory(SandboxPath("x/y/z")));

@@ -674,12 +674,11 @@ std::size_t DownloaderCurl::ReceiveBlock(TransferState* state, const char* data,
 }
 
 std::size_t DownloaderCurl::WriteDataLocked(const char* data, std::size_t n, std::uint32_t offset) {
-  if (!running_ || !buffer_ || !file_.IsOpen())
+  if (!running_ || !buffer_ || !hasher_ || !file_.IsOpen())
     return 0;
   if (static_cast<std::uint64_t>(offset) + n > total_)
     return 0;
-  if (file_.Seek(static_cast<long>(offset), SEEK_SET) != 0 ||
-      file_.Write(data, n) != static_cast<long>(n)) {
+  if (file_.WriteAt(offset, data, n) != static_cast<long>(n)) {
     // Another mirror would not help a full or failing disk.
     WriteLog("Download_WriteData : writing %u bytes at %u to the target failed, errno(%d).\n",
              static_cast<unsigned>(n), offset, errno);
@@ -698,7 +697,7 @@ std::size_t DownloaderCurl::WriteDataLocked(const char* data, std::size_t n, std
 void DownloaderCurl::CloseFileLocked() {
   WriteLog("Download_CloseFile.\n");
   if (file_.IsOpen()) {
-    // Seeking flushes the stream, so a failed last write shows here.
+    // Blocks went straight to the file; this only reports a stream gone bad.
     int result = file_.Seek(0, SEEK_END);
     file_.Close();
     WriteLog("CloseFile %d.\n", result);

@@ -98,7 +98,7 @@ pids+=($!)
 exec 3>"$demo/mirror.in"
 wait_for_line "$demo/mirror.out" '^ready' "${pids[-1]}"
 urls=()
-while read -r _ index _ port; do
+while read -r _ index _ port _; do
   urls+=("http://127.0.0.1:$port/download/setup.exe")
   echo "mirror $index: http://127.0.0.1:$port/download/setup.exe"
 done < <(grep '^mirror ' "$demo/mirror.out")

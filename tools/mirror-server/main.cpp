@@ -3,11 +3,12 @@
 //   mirror-server --file PATH [--name NAME] [--log PATH] [--watch-stdin]
 //                 --mirror SCRIPT [--mirror SCRIPT ...]
 //
-// Every --mirror listens on 127.0.0.1 (port=0 picks a free port) and serves
+// Every --mirror listens on 127.0.0.1, or the loopback address of its host=
+// entry (port=0 picks a free port), and serves
 // PATH as "/download/NAME" (GET with one byte range, HEAD) and "/flag.php",
 // playing the faults of its SCRIPT (see mirror_script.h). A request in absolute
 // form ("GET http://host/...") is answered the same way, so a mirror also
-// stands in for an HTTP proxy. Once listening it prints "mirror I port P" per
+// stands in for an HTTP proxy. Once listening it prints "mirror I port P host H" per
 // mirror, then "ready". The log gets one line per request:
 //   I METHOD TARGET range=RANGE
 // With --watch-stdin the server ends when its standard input closes, so it
@@ -352,9 +353,11 @@ int Main(int argc, char** argv) {
   asio::io_context io;
   for (auto& mirror : mirrors) {
     beast::error_code ec;
-    tcp::endpoint endpoint(asio::ip::address_v4::loopback(), mirror->script.port);
+    asio::ip::address_v4 address = asio::ip::make_address_v4(mirror->script.host, ec);
+    tcp::endpoint endpoint(address, mirror->script.port);
     mirror->acceptor = std::make_unique<tcp::acceptor>(io);
-    mirror->acceptor->open(endpoint.protocol(), ec);
+    if (!ec)
+      mirror->acceptor->open(endpoint.protocol(), ec);
     if (!ec)
       mirror->acceptor->set_option(asio::socket_base::reuse_address(true), ec);
     if (!ec)
@@ -362,11 +365,12 @@ int Main(int argc, char** argv) {
     if (!ec)
       mirror->acceptor->listen(asio::socket_base::max_listen_connections, ec);
     if (ec) {
-      std::fprintf(stderr, "mirror-server: cannot listen on port %u: %s\n", mirror->script.port,
-                   ec.message().c_str());
+      std::fprintf(stderr, "mirror-server: cannot listen on %s port %u: %s\n",
+                   mirror->script.host.c_str(), mirror->script.port, ec.message().c_str());
       return 1;
     }
-    std::printf("mirror %d port %u\n", mirror->index, mirror->acceptor->local_endpoint().port());
+    std::printf("mirror %d port %u host %s\n", mirror->index,
+                mirror->acceptor->local_endpoint().port(), mirror->script.host.c_str());
   }
   std::printf("ready\n");
   std::fflush(stdout);

@@ -54,7 +54,7 @@ bool MirrorProcess::Start(const std::string& server_binary, const std::string& f
     error_ = "fork failed";
     return false;
   }
-  // Read "mirror I port P" lines up to "ready".
+  // Read "mirror I port P host H" lines up to "ready".
   std::string output;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (output.find("ready\n") == std::string::npos) {
@@ -76,8 +76,10 @@ bool MirrorProcess::Start(const std::string& server_binary, const std::string& f
   while (std::getline(lines, line)) {
     int index = 0;
     unsigned port = 0;
-    if (std::sscanf(line.c_str(), "mirror %d port %u", &index, &port) == 2) {
+    char host[16] = {};
+    if (std::sscanf(line.c_str(), "mirror %d port %u host %15s", &index, &port, host) == 3) {
       ports_.push_back(static_cast<unsigned short>(port));
+      hosts_.push_back(host);
     }
   }
   if (output.find("ready\n") == std::string::npos || ports_.size() != scripts.size()) {
@@ -113,7 +115,7 @@ std::string MirrorProcess::Url(int mirror) const {
 }
 
 std::string MirrorProcess::HostPort(int mirror) const {
-  return "127.0.0.1:" + std::to_string(port(mirror));
+  return host(mirror) + ":" + std::to_string(port(mirror));
 }
 
 std::vector<LoggedRequest> MirrorProcess::Requests() const {

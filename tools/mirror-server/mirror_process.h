@@ -31,9 +31,11 @@ class MirrorProcess {
   void StopServer();
 
   unsigned short port(int mirror) const { return ports_.at(static_cast<std::size_t>(mirror)); }
-  // "http://127.0.0.1:PORT/download/NAME".
+  // The loopback address the mirror listens on (its script's host=, or 127.0.0.1).
+  const std::string& host(int mirror) const { return hosts_.at(static_cast<std::size_t>(mirror)); }
+  // "http://HOST:PORT/download/NAME".
   std::string Url(int mirror) const;
-  // "127.0.0.1:PORT", for use as a proxy address.
+  // "HOST:PORT", for use as a proxy address.
   std::string HostPort(int mirror) const;
   const std::string& error() const { return error_; }
 
@@ -47,6 +49,7 @@ class MirrorProcess {
   std::string name_;
   std::string log_path_;
   std::vector<unsigned short> ports_;
+  std::vector<std::string> hosts_;
   std::string error_;
 };
 

@@ -1,5 +1,6 @@
 #include "tools/mirror-server/mirror_script.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <vector>
@@ -58,6 +59,26 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
+// Mirrors serve tests on this machine only: 127.0.0.0/8, as four decimal
+// parts of one to three digits.
+bool IsLoopbackV4(const std::string& text) {
+  int parts = 0;
+  std::size_t begin = 0;
+  for (;;) {
+    std::size_t end = std::min(text.find('.', begin), text.size());
+    unsigned value = 0;
+    auto [ptr, ec] = std::from_chars(text.data() + begin, text.data() + end, value);
+    if (end == begin || end - begin > 3 || ec != std::errc() || ptr != text.data() + end ||
+        value > 255 || (parts == 0 && value != 127)) {
+      return false;
+    }
+    ++parts;
+    if (end == text.size())
+      return parts == 4;
+    begin = end + 1;
+  }
+}
+
 }  // namespace
 
 std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::string* error) {
@@ -77,6 +98,12 @@ std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::st
       if (!need_number() || n > 65535)
         return std::nullopt;
       out.port = static_cast<unsigned short>(n);
+    } else if (key == "host") {
+      if (!IsLoopbackV4(value)) {
+        *error = "host wants a loopback address 127.A.B.C, not '" + value + "'";
+        return std::nullopt;
+      }
+      out.host = value;
     } else if (key == "rate") {
       if (!need_number())
         return std::nullopt;

@@ -13,6 +13,7 @@ inline constexpr std::uint64_t kUnlimited = ~0ull;
 
 struct MirrorScript {
   unsigned short port = 0;                 // port=N (0: any free port)
+  std::string host = "127.0.0.1";          // host=127.A.B.C: loopback address to listen on
   std::uint64_t rate = 0;                  // rate=N[K|M]: bytes/s per connection, 0 unlimited
   std::uint64_t mirror_rate = 0;           // mirror_rate=N[K|M]: bytes/s shared by all connections
   unsigned delay_ms = 0;                   // delay_ms=N before the response head

@@ -446,6 +446,8 @@ HResult DownloaderCurl::InitDownloadLocked() {
   std::vector<Segment> plan =
       PlanSegments(total_, static_cast<int>(used_urls_.size()), config_.threads_per_url);
   segment_count_ = static_cast<std::int32_t>(plan.size());
+  if (buffer_)
+    warmer_ = std::make_unique<BufferWarmer>(buffer_, plan);
   table_.clear();
   running_ = true;
   std::uint32_t now = platform::TickCountMs();
@@ -702,6 +704,7 @@ void DownloaderCurl::CloseFileLocked() {
     file_.Close();
     WriteLog("CloseFile %d.\n", result);
   }
+  warmer_.reset();
   hasher_.reset();
   buffer_.reset();
 }

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/buffer_warmer.h"
 #include "download/downloader.h"
 #include "download/mirror_probe.h"
 #include "download/prefix_hasher.h"
@@ -142,6 +143,8 @@ class DownloaderCurl : public IDownloader {
   platform::LargeBlock buffer_;
   // Every block reaches buffer_ through it; gone before buffer_ is.
   std::unique_ptr<PrefixHasher> hasher_;
+  // Faults buffer_ in ahead of the transfers; gone before buffer_ is.
+  std::unique_ptr<BufferWarmer> warmer_;
   std::atomic<std::uint32_t> total_{0};
   std::atomic<std::uint32_t> downloaded_{0};
   std::atomic<std::int32_t> segment_count_{0};

@@ -21,6 +21,12 @@ class LargeBlock {
   // An empty block when the system cannot give `size` bytes (or size is 0).
   static LargeBlock Allocate(std::size_t size);
 
+  // Makes the pages of [offset, offset + length) ready to be written
+  // without changing what they hold, so that a later write does not stop
+  // for a page fault. Safe while other threads write to the block. False
+  // when the system cannot; only a hint.
+  bool Prefault(std::size_t offset, std::size_t length) const;
+
   std::uint8_t* get() const { return data_; }
   std::size_t size() const { return size_; }
   explicit operator bool() const { return data_ != nullptr; }

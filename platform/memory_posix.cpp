@@ -1,7 +1,9 @@
 #include "platform/memory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace zel::platform {
@@ -23,6 +25,16 @@ LargeBlock LargeBlock::Allocate(std::size_t size) {
   if (size >= kHugePage)
     madvise(data, size, MADV_HUGEPAGE);
   return LargeBlock(static_cast<std::uint8_t*>(data), size);
+}
+
+bool LargeBlock::Prefault(std::size_t offset, std::size_t length) const {
+  if (data_ == nullptr || offset >= size_)
+    return false;
+  length = std::min(length, size_ - offset);
+  // madvise wants a page-aligned start; the pages around the range are ours too.
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t first = offset / page * page;
+  return ::madvise(data_ + first, offset + length - first, MADV_POPULATE_WRITE) == 0;
 }
 
 LargeBlock::~LargeBlock() {

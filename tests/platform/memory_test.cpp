@@ -34,5 +34,21 @@ TEST(LargeBlockTest, MovesOwnershipAndResets) {
   EXPECT_EQ(b.size(), 0u);
 }
 
+TEST(LargeBlockTest, PrefaultKeepsWhatTheBlockHolds) {
+  const std::size_t size = (4u << 20) + 5;
+  LargeBlock block = LargeBlock::Allocate(size);
+  ASSERT_TRUE(block);
+  block.get()[4097] = 9;
+  block.get()[size - 1] = 3;
+  // An unaligned start and a length past the end are fine.
+  EXPECT_TRUE(block.Prefault(4097, size));
+  EXPECT_TRUE(block.Prefault(0, 1));
+  EXPECT_EQ(block.get()[4097], 9);
+  EXPECT_EQ(block.get()[size - 1], 3);
+  EXPECT_EQ(block.get()[0], 0);
+  EXPECT_FALSE(block.Prefault(size, 1));
+  EXPECT_FALSE(LargeBlock().Prefault(0, 1));
+}
+
 }  // namespace
 }  // namespace zel::platform

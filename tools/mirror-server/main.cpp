@@ -4,12 +4,12 @@
 //                 --mirror SCRIPT [--mirror SCRIPT ...]
 //
 // Every --mirror listens on 127.0.0.1, or the loopback address of its host=
-// entry (port=0 picks a free port), and serves
-// PATH as "/download/NAME" (GET with one byte range, HEAD) and "/flag.php",
-// playing the faults of its SCRIPT (see mirror_script.h). A request in absolute
-// form ("GET http://host/...") is answered the same way, so a mirror also
-// stands in for an HTTP proxy. Once listening it prints "mirror I port P host H" per
-// mirror, then "ready". The log gets one line per request:
+// entry (port=0 picks a free port), and serves PATH as "/download/NAME" (GET
+// with one byte range, HEAD) and "/flag.php", playing the faults of its SCRIPT
+// (see mirror_script.h). A request in absolute form ("GET http://host/...") is
+// answered the same way, so a mirror also stands in for an HTTP proxy. Once
+// listening it prints "mirror I port P host H" per mirror, then "ready". The
+// log gets one line per request:
 //   I METHOD TARGET range=RANGE
 // With --watch-stdin the server ends when its standard input closes, so it
 // never outlives the test that started it.

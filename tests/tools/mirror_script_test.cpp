@@ -46,6 +46,33 @@ TEST(MirrorScriptTest, HostTakesLoopbackAddressesOnly) {
   }
 }
 
+TEST(MirrorScriptTest, ByteCountsTakeKAndMSuffixes) {
+  struct Case {
+    const char* script;
+    std::uint64_t MirrorScript::*field;
+    std::uint64_t value;
+  } cases[] = {
+      {"rate=20M", &MirrorScript::rate, 20u << 20},
+      {"mirror_rate=512k", &MirrorScript::mirror_rate, 512u << 10},
+      {"stall_after=1000", &MirrorScript::stall_after, 1000},
+      {"stall_total=26843545", &MirrorScript::stall_total, 26843545},
+      {"reset_after=300K", &MirrorScript::reset_after, 300u << 10},
+      {"overrun=7", &MirrorScript::overrun, 7},
+      {"faults_for=2", &MirrorScript::faults_for, 2},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    std::optional<MirrorScript> script = ParseMirrorScript(c.script, &error);
+    ASSERT_TRUE(script.has_value()) << c.script << ": " << error;
+    EXPECT_EQ((*script).*c.field, c.value) << c.script;
+  }
+  for (const char* bad : {"rate=fast", "stall_total=", "reset_after=1G", "overrun=-1"}) {
+    std::string error;
+    EXPECT_FALSE(ParseMirrorScript(bad, &error).has_value()) << bad;
+    EXPECT_NE(error.find("bad number"), std::string::npos) << bad << ": " << error;
+  }
+}
+
 size_t Append(char* data, size_t size, size_t count, void* user) {
   static_cast<std::string*>(user)->append(data, size * count);
   return size * count;

@@ -79,6 +79,29 @@ bool IsLoopbackV4(const std::string& text) {
   }
 }
 
+// Options whose value is a plain count of bytes (or bytes per second).
+struct ByteOption {
+  const char* key;
+  std::uint64_t MirrorScript::*field;
+};
+constexpr ByteOption kByteOptions[] = {
+    {"rate", &MirrorScript::rate},
+    {"mirror_rate", &MirrorScript::mirror_rate},
+    {"stall_after", &MirrorScript::stall_after},
+    {"stall_total", &MirrorScript::stall_total},
+    {"reset_after", &MirrorScript::reset_after},
+    {"overrun", &MirrorScript::overrun},
+    {"faults_for", &MirrorScript::faults_for},
+};
+
+const ByteOption* FindByteOption(const std::string& key) {
+  for (const ByteOption& option : kByteOptions) {
+    if (key == option.key)
+      return &option;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::string* error) {
@@ -94,7 +117,11 @@ std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::st
         *error = "bad number in '" + entry + "'";
       return numeric;
     };
-    if (key == "port") {
+    if (const ByteOption* option = FindByteOption(key)) {
+      if (!need_number())
+        return std::nullopt;
+      out.*option->field = n;
+    } else if (key == "port") {
       if (!need_number() || n > 65535)
         return std::nullopt;
       out.port = static_cast<unsigned short>(n);
@@ -104,34 +131,14 @@ std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::st
         return std::nullopt;
       }
       out.host = value;
-    } else if (key == "rate") {
-      if (!need_number())
-        return std::nullopt;
-      out.rate = n;
-    } else if (key == "mirror_rate") {
-      if (!need_number())
-        return std::nullopt;
-      out.mirror_rate = n;
     } else if (key == "delay_ms") {
       if (!need_number())
         return std::nullopt;
       out.delay_ms = static_cast<unsigned>(n);
-    } else if (key == "stall_after") {
-      if (!need_number())
-        return std::nullopt;
-      out.stall_after = n;
-    } else if (key == "stall_total") {
-      if (!need_number())
-        return std::nullopt;
-      out.stall_total = n;
     } else if (key == "stall_ms") {
       if (!need_number())
         return std::nullopt;
       out.stall_ms = static_cast<unsigned>(n);
-    } else if (key == "reset_after") {
-      if (!need_number())
-        return std::nullopt;
-      out.reset_after = n;
     } else if (key == "corrupt") {
       std::size_t dash = value.find('-');
       std::uint64_t a = 0, b = 0;
@@ -144,10 +151,6 @@ std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::st
       out.corrupt_last = b;
     } else if (key == "ignore_range") {
       out.ignore_range = true;
-    } else if (key == "overrun") {
-      if (!need_number())
-        return std::nullopt;
-      out.overrun = n;
     } else if (key == "head_length") {
       if (!need_number())
         return std::nullopt;
@@ -164,10 +167,6 @@ std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::st
       out.get_status = static_cast<int>(n);
     } else if (key == "flag") {
       out.flag = PercentDecode(value);
-    } else if (key == "faults_for") {
-      if (!need_number())
-        return std::nullopt;
-      out.faults_for = n;
     } else {
       *error = "unknown mirror option '" + key + "'";
       return std::nullopt;

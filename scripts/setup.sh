@@ -9,7 +9,7 @@ packages=(
   libboost-dev libboost-system-dev libboost-filesystem-dev
   libcurl4-openssl-dev libssl-dev libcjson-dev
   libgtk-3-dev xvfb xauth xdotool fonts-wqy-microhei fonts-liberation
-  7zip desktop-file-utils aria2 iproute2 procps time nftables
+  7zip desktop-file-utils aria2 openssl iproute2 procps time nftables
 )
 
 missing=()

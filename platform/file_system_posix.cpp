@@ -1,4 +1,5 @@
 #include "platform/file_system.h"
+#include "platform/text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -35,20 +36,6 @@ class Fd {
 };
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-std::vector<std::string> SplitComponents(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos)
-      end = path.size();
-    if (end > start)
-      parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
 
 // Removes everything below the folder open at |dir| without following
 // links; true when every entry went.
@@ -109,7 +96,7 @@ void MakeDirectoriesNoFollow(const std::string& path) {
   Fd dir(::open(!path.empty() && path[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0)
     return;
-  for (const std::string& part : SplitComponents(path)) {
+  for (const std::string& part : SplitNonEmpty(path, '/')) {
     if (part == ".")
       continue;
     int next = ::openat(dir.get(), part.c_str(), kFolderFlags);

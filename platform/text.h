@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zel::platform {
 
@@ -14,6 +15,8 @@ std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 // The value of one hexadecimal digit, or -1 for any other character.
 int HexDigitValue(char c);
+// The pieces of |text| between |separator|s, empty pieces left out.
+std::vector<std::string> SplitNonEmpty(std::string_view text, char separator);
 // Lower-cases with the C library's wide rules (CharLowerW's role).
 std::wstring ToLowerWide(std::wstring_view text);
 

@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cwctype>
 
 namespace zel::platform {
@@ -83,6 +84,18 @@ std::string WideToUtf8(std::wstring_view text) {
     AppendUtf8(out, c);
   }
   return out;
+}
+
+std::vector<std::string> SplitNonEmpty(std::string_view text, char separator) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = std::min(text.find(separator, start), text.size());
+    if (end > start)
+      pieces.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
 }
 
 int HexDigitValue(char c) {

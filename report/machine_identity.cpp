@@ -11,6 +11,7 @@
 #include <random>
 
 #include "platform/adapters.h"
+#include "platform/text.h"
 #include "shell/log.h"
 
 namespace zel {
@@ -59,16 +60,7 @@ void AppendJoined(std::string* list, const std::string& item) {
 }
 
 std::string Normalise(const std::string& joined) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  while (start <= joined.size()) {
-    std::size_t end = joined.find(':', start);
-    if (end == std::string::npos)
-      end = joined.size();
-    if (end > start)
-      pieces.push_back(joined.substr(start, end - start));
-    start = end + 1;
-  }
+  std::vector<std::string> pieces = platform::SplitNonEmpty(joined, ':');
   if (pieces.size() <= 1)
     return pieces.empty() ? std::string() : pieces.front();
   std::sort(pieces.begin(), pieces.end());

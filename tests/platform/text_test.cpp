@@ -28,5 +28,21 @@ TEST(TextTest, InvalidSequencesBecomeReplacement) {
     EXPECT_EQ(Utf8ToWide(c.in), c.out) << c.in;
 }
 
+TEST(TextTest, SplitNonEmptyLeavesOutEmptyPieces) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> pieces;
+  } cases[] = {
+      {"", {}},
+      {"/", {}},
+      {"a", {"a"}},
+      {"/home//user/", {"home", "user"}},
+      {"a/b/c", {"a", "b", "c"}},
+      {" / ", {" ", " "}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(SplitNonEmpty(c.text, '/'), c.pieces) << c.text;
+}
+
 }  // namespace
 }  // namespace zel::platform

@@ -1,4 +1,5 @@
 #include "tools/mirror-server/mirror_script.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -43,20 +44,6 @@ std::string PercentDecode(const std::string& text) {
     out.push_back(text[i]);
   }
   return out;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t begin = 0;
-  while (begin <= text.size()) {
-    std::size_t end = text.find(separator, begin);
-    if (end == std::string::npos)
-      end = text.size();
-    if (end > begin)
-      parts.push_back(text.substr(begin, end - begin));
-    begin = end + 1;
-  }
-  return parts;
 }
 
 // Mirrors serve tests on this machine only: 127.0.0.0/8, as four decimal
@@ -106,7 +93,7 @@ const ByteOption* FindByteOption(const std::string& key) {
 
 std::optional<MirrorScript> ParseMirrorScript(const std::string& script, std::string* error) {
   MirrorScript out;
-  for (const std::string& entry : Split(script, ',')) {
+  for (const std::string& entry : platform::SplitNonEmpty(script, ',')) {
     std::size_t eq = entry.find('=');
     std::string key = entry.substr(0, eq);
     std::string value = eq == std::string::npos ? "" : entry.substr(eq + 1);

@@ -1,4 +1,5 @@
 #include "tools/vendor-server/vendor_server.h"
+#include "platform/text.h"
 
 #include <utility>  // before asio: its coroutine support uses std::exchange
 
@@ -90,12 +91,8 @@ std::string Lower(std::string text) {
 // "a; k1=v1; k2=\"v2\"" into its parameters (keys lower-cased).
 std::map<std::string, std::string> HeaderParams(std::string_view value) {
   std::map<std::string, std::string> params;
-  std::size_t start = 0;
-  while (start <= value.size()) {
-    std::size_t end = value.find(';', start);
-    if (end == std::string_view::npos)
-      end = value.size();
-    std::string item = Trim(value.substr(start, end - start));
+  for (const std::string& piece : platform::SplitNonEmpty(value, ';')) {
+    std::string item = Trim(piece);
     std::size_t eq = item.find('=');
     if (eq != std::string::npos) {
       std::string v = Trim(std::string_view(item).substr(eq + 1));
@@ -103,7 +100,6 @@ std::map<std::string, std::string> HeaderParams(std::string_view value) {
         v = v.substr(1, v.size() - 2);
       params[Lower(Trim(std::string_view(item).substr(0, eq)))] = v;
     }
-    start = end + 1;
   }
   return params;
 }
@@ -187,15 +183,10 @@ bool IsKnownAnswer(const std::string& name) {
 
 std::vector<std::string> ParseScript(const std::string& text) {
   std::vector<std::string> answers;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(',', start);
-    if (end == std::string::npos)
-      end = text.size();
-    std::string item = Trim(std::string_view(text).substr(start, end - start));
+  for (const std::string& piece : platform::SplitNonEmpty(text, ',')) {
+    std::string item = Trim(piece);
     if (!item.empty())
       answers.push_back(item);
-    start = end + 1;
   }
   return answers;
 }
